@@ -1,0 +1,22 @@
+# Shared by scripts/run and scripts/test: the Debian packages each needs and
+# an installer that only goes to the network when something is missing.
+
+# Building and running the relay on Linux.
+OSTRIVANE_RUN_PACKAGES=(cmake g++ make)
+# Building and testing both platforms.
+OSTRIVANE_TEST_PACKAGES=("${OSTRIVANE_RUN_PACKAGES[@]}" googletest libbenchmark-dev
+  g++-mingw-w64-x86-64-posix wine64)
+
+ostrivane_install() {
+  local missing=()
+  local p
+  for p in "$@"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  local sudo=()
+  [ "$(id -u)" -eq 0 ] || sudo=(sudo)
+  echo "Installing: ${missing[*]}"
+  "${sudo[@]}" apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+}
