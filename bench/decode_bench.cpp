@@ -11,7 +11,7 @@ namespace {
 std::vector<std::uint8_t> MakeDatagram(std::size_t size, bool multibyte) {
   std::vector<std::uint8_t> d{0x02, 'L', 'V', 'X', 'M', 'L', 0x02};
   const std::vector<std::uint8_t> unit =
-      multibyte ? std::vector<std::uint8_t>{0xC3, 0xA4, 0xE2, 0x82, 0xAC, 'x'}   // ä € x
+      multibyte ? std::vector<std::uint8_t>{0xC3, 0xA4, 0xE2, 0x82, 0xAC, 'x'}  // ä € x
                 : std::vector<std::uint8_t>{'<', 'a', ' ', 'b', '=', '"'};
   while (d.size() < size) d.push_back(unit[d.size() % unit.size()]);
   d.resize(size);

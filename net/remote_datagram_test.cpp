@@ -2,11 +2,11 @@
 
 #include <gtest/gtest.h>
 
-#include "support/test_util.h"
-
 #include <cstring>
 #include <memory>
 #include <vector>
+
+#include "support/test_util.h"
 
 namespace ostrivane {
 namespace {
@@ -38,8 +38,7 @@ INSTANTIATE_TEST_SUITE_P(
     Cases, DecodeRemoteDatagramTest,
     testing::Values(
         DecodeCase{"PlainText", Datagram(kHead, {'a', 'b', 'c'}), u"abc"},
-        DecodeCase{"Empty", {}, std::nullopt},
-        DecodeCase{"LoneStart", {0x02}, std::nullopt},
+        DecodeCase{"Empty", {}, std::nullopt}, DecodeCase{"LoneStart", {0x02}, std::nullopt},
         DecodeCase{"HeaderWithoutSeparator", Datagram("\x02LVXML"), std::nullopt},
         DecodeCase{"EmptyPayload", Datagram(kHead), std::nullopt},
         DecodeCase{"LowerCaseHeader", Datagram("\x02lvxml\x02", {'a'}), std::nullopt},

@@ -1,6 +1,6 @@
-#include "support/dutil.h"
-
 #include <algorithm>
+
+#include "support/dutil.h"
 
 namespace ostrivane {
 

@@ -1,8 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "support/test_util.h"
-
 #include "support/dutil.h"
+#include "support/test_util.h"
 
 namespace ostrivane {
 namespace {
@@ -32,13 +31,13 @@ TEST_P(SplitBytesTest, SplitsAtFirstSeparator) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, SplitBytesTest,
-    testing::Values(SplitCase{"OnlyFirstCounts", {0x41, 0x02, 0x42, 0x02, 0x43}, {0x41}, {0x42, 0x02, 0x43}},
-                    SplitCase{"NoSeparator", {0x41, 0x42}, {0x41, 0x42}, {}},
-                    SplitCase{"LoneSeparator", {0x02}, {}, {}},
-                    SplitCase{"Empty", {}, {}, {}},
-                    SplitCase{"SeparatorFirst", {0x02, 0x41}, {}, {0x41}},
-                    SplitCase{"SeparatorLast", {0x41, 0x02}, {0x41}, {}},
-                    SplitCase{"TwoInARow", {0x02, 0x02, 0x41}, {}, {0x02, 0x41}}),
+    testing::Values(
+        SplitCase{"OnlyFirstCounts", {0x41, 0x02, 0x42, 0x02, 0x43}, {0x41}, {0x42, 0x02, 0x43}},
+        SplitCase{"NoSeparator", {0x41, 0x42}, {0x41, 0x42}, {}},
+        SplitCase{"LoneSeparator", {0x02}, {}, {}}, SplitCase{"Empty", {}, {}, {}},
+        SplitCase{"SeparatorFirst", {0x02, 0x41}, {}, {0x41}},
+        SplitCase{"SeparatorLast", {0x41, 0x02}, {0x41}, {}},
+        SplitCase{"TwoInARow", {0x02, 0x02, 0x41}, {}, {0x02, 0x41}}),
     testutil::CaseName());
 
 }  // namespace

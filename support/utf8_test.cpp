@@ -1,14 +1,13 @@
+#include "support/utf8.h"
+
 #include <gtest/gtest.h>
 
 #include "support/test_util.h"
-
-#include "support/utf8.h"
 
 namespace ostrivane {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
-
 
 struct Utf8Case {
   const char* name;
@@ -31,36 +30,35 @@ TEST_P(Utf8Test, DecodesStrictly) {
 // Boundaries of every sequence length and every kind of flaw.
 INSTANTIATE_TEST_SUITE_P(
     Cases, Utf8Test,
-    testing::Values(
-        Utf8Case{"Empty", {}, u""},
-        Utf8Case{"Ascii", {0x61, 0x62, 0x63}, u"abc"},
-        Utf8Case{"NulAndControls", {0x00, 0x02, 0x7F}, std::u16string(u"\0\x02\x7F", 3)},
-        Utf8Case{"TwoByteLow", {0xC2, 0x80}, u"\u0080"},
-        Utf8Case{"TwoByteHigh", {0xDF, 0xBF}, u"\u07FF"},
-        Utf8Case{"ThreeByteLow", {0xE0, 0xA0, 0x80}, u"\u0800"},
-        Utf8Case{"BeforeSurrogates", {0xED, 0x9F, 0xBF}, u"\uD7FF"},
-        Utf8Case{"AfterSurrogates", {0xEE, 0x80, 0x80}, u"\uE000"},
-        Utf8Case{"Bom", {0xEF, 0xBB, 0xBF, 0x78}, u"\uFEFFx"},
-        Utf8Case{"ThreeByteHigh", {0xEF, 0xBF, 0xBF}, u"\uFFFF"},
-        Utf8Case{"FourByteLow", {0xF0, 0x90, 0x80, 0x80}, u"\U00010000"},
-        Utf8Case{"FourByteHigh", {0xF4, 0x8F, 0xBF, 0xBF}, u"\U0010FFFF"},
-        Utf8Case{"Umlaut", {0xC3, 0xA4}, u"\u00E4"},
-        Utf8Case{"CutTwo", {0xC3}, std::nullopt},
-        Utf8Case{"CutThree", {0xE2, 0x82}, std::nullopt},
-        Utf8Case{"CutFour", {0xF0, 0x9F, 0x98}, std::nullopt},
-        Utf8Case{"LoneLead", {0xE4}, std::nullopt},
-        Utf8Case{"StrayContinuation", {0x61, 0x80}, std::nullopt},
-        Utf8Case{"OverlongNulC0", {0xC0, 0x80}, std::nullopt},
-        Utf8Case{"OverlongC1", {0xC1, 0xBF}, std::nullopt},
-        Utf8Case{"OverlongThree", {0xE0, 0x9F, 0xBF}, std::nullopt},
-        Utf8Case{"OverlongFour", {0xF0, 0x8F, 0xBF, 0xBF}, std::nullopt},
-        Utf8Case{"HighSurrogate", {0xED, 0xA0, 0x80}, std::nullopt},
-        Utf8Case{"LowSurrogate", {0xED, 0xBF, 0xBF}, std::nullopt},
-        Utf8Case{"AboveMax", {0xF4, 0x90, 0x80, 0x80}, std::nullopt},
-        Utf8Case{"F5", {0xF5, 0x80, 0x80, 0x80}, std::nullopt},
-        Utf8Case{"FF", {0xFF}, std::nullopt},
-        Utf8Case{"BadSecondContinuation", {0xE2, 0x82, 0x41}, std::nullopt},
-        Utf8Case{"FlawAtEndRejectsAll", {0x61, 0x62, 0x63, 0xC3}, std::nullopt}),
+    testing::Values(Utf8Case{"Empty", {}, u""}, Utf8Case{"Ascii", {0x61, 0x62, 0x63}, u"abc"},
+                    Utf8Case{
+                        "NulAndControls", {0x00, 0x02, 0x7F}, std::u16string(u"\0\x02\x7F", 3)},
+                    Utf8Case{"TwoByteLow", {0xC2, 0x80}, u"\u0080"},
+                    Utf8Case{"TwoByteHigh", {0xDF, 0xBF}, u"\u07FF"},
+                    Utf8Case{"ThreeByteLow", {0xE0, 0xA0, 0x80}, u"\u0800"},
+                    Utf8Case{"BeforeSurrogates", {0xED, 0x9F, 0xBF}, u"\uD7FF"},
+                    Utf8Case{"AfterSurrogates", {0xEE, 0x80, 0x80}, u"\uE000"},
+                    Utf8Case{"Bom", {0xEF, 0xBB, 0xBF, 0x78}, u"\uFEFFx"},
+                    Utf8Case{"ThreeByteHigh", {0xEF, 0xBF, 0xBF}, u"\uFFFF"},
+                    Utf8Case{"FourByteLow", {0xF0, 0x90, 0x80, 0x80}, u"\U00010000"},
+                    Utf8Case{"FourByteHigh", {0xF4, 0x8F, 0xBF, 0xBF}, u"\U0010FFFF"},
+                    Utf8Case{"Umlaut", {0xC3, 0xA4}, u"\u00E4"},
+                    Utf8Case{"CutTwo", {0xC3}, std::nullopt},
+                    Utf8Case{"CutThree", {0xE2, 0x82}, std::nullopt},
+                    Utf8Case{"CutFour", {0xF0, 0x9F, 0x98}, std::nullopt},
+                    Utf8Case{"LoneLead", {0xE4}, std::nullopt},
+                    Utf8Case{"StrayContinuation", {0x61, 0x80}, std::nullopt},
+                    Utf8Case{"OverlongNulC0", {0xC0, 0x80}, std::nullopt},
+                    Utf8Case{"OverlongC1", {0xC1, 0xBF}, std::nullopt},
+                    Utf8Case{"OverlongThree", {0xE0, 0x9F, 0xBF}, std::nullopt},
+                    Utf8Case{"OverlongFour", {0xF0, 0x8F, 0xBF, 0xBF}, std::nullopt},
+                    Utf8Case{"HighSurrogate", {0xED, 0xA0, 0x80}, std::nullopt},
+                    Utf8Case{"LowSurrogate", {0xED, 0xBF, 0xBF}, std::nullopt},
+                    Utf8Case{"AboveMax", {0xF4, 0x90, 0x80, 0x80}, std::nullopt},
+                    Utf8Case{"F5", {0xF5, 0x80, 0x80, 0x80}, std::nullopt},
+                    Utf8Case{"FF", {0xFF}, std::nullopt},
+                    Utf8Case{"BadSecondContinuation", {0xE2, 0x82, 0x41}, std::nullopt},
+                    Utf8Case{"FlawAtEndRejectsAll", {0x61, 0x62, 0x63, 0xC3}, std::nullopt}),
     testutil::CaseName());
 
 TEST(Utf16ToUtf8, RoundTripsAndReplacesLoneSurrogates) {

@@ -118,10 +118,10 @@ class Variant {
   friend bool operator==(const Variant& a, const Variant& b) noexcept;
 
  private:
-  using Storage = std::variant<std::monostate, NullTag, bool, std::int8_t, std::uint8_t,
-                               std::int16_t, std::uint16_t, std::int32_t, std::uint32_t,
-                               std::int64_t, std::uint64_t, float, double, CurrencyValue,
-                               DateValue, std::u16string, std::shared_ptr<IInterface>>;
+  using Storage =
+      std::variant<std::monostate, NullTag, bool, std::int8_t, std::uint8_t, std::int16_t,
+                   std::uint16_t, std::int32_t, std::uint32_t, std::int64_t, std::uint64_t, float,
+                   double, CurrencyValue, DateValue, std::u16string, std::shared_ptr<IInterface>>;
   Storage value_;
 };
 
