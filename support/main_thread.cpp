@@ -1,0 +1,136 @@
+#include "support/main_thread.h"
+
+#include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <exception>
+#include <mutex>
+#include <utility>
+
+namespace ostrivane {
+namespace {
+
+struct Request {
+  const std::function<void()>* call = nullptr;
+  std::exception_ptr error;
+  bool done = false;
+};
+
+// Everything the rendezvous shares between threads, behind one lock.
+struct Rendezvous {
+  std::mutex lock;
+  std::condition_variable doneSignal;  // a queued call has run
+  std::condition_variable syncSignal;  // a call was queued or a served thread ended
+  std::deque<Request*> queue;
+  std::function<void()> wakeUp;
+};
+
+Rendezvous& Shared() {
+  static Rendezvous r;
+  return r;
+}
+
+std::atomic<std::thread::id> g_mainThread{std::this_thread::get_id()};
+
+}  // namespace
+
+void MainThread::Attach() noexcept { g_mainThread = std::this_thread::get_id(); }
+
+bool MainThread::IsCurrent() noexcept { return g_mainThread.load() == std::this_thread::get_id(); }
+
+void MainThread::SetWakeUp(std::function<void()> wakeUp) {
+  auto& r = Shared();
+  const std::lock_guard guard(r.lock);
+  r.wakeUp = std::move(wakeUp);
+}
+
+void MainThread::Synchronize(const std::function<void()>& call) {
+  if (IsCurrent()) {
+    call();
+    return;
+  }
+  auto& r = Shared();
+  Request request;
+  request.call = &call;
+  std::function<void()> wakeUp;
+  {
+    const std::lock_guard guard(r.lock);
+    r.queue.push_back(&request);
+    wakeUp = r.wakeUp;
+  }
+  r.syncSignal.notify_all();
+  if (wakeUp) wakeUp();
+  std::unique_lock guard(r.lock);
+  r.doneSignal.wait(guard, [&] { return request.done; });
+  if (request.error) std::rethrow_exception(request.error);
+}
+
+bool MainThread::CheckSynchronize() {
+  if (!IsCurrent()) return false;
+  auto& r = Shared();
+  std::deque<Request*> pending;
+  {
+    const std::lock_guard guard(r.lock);
+    pending.swap(r.queue);
+  }
+  for (Request* request : pending) {
+    std::exception_ptr error;
+    try {
+      (*request->call)();
+    } catch (...) {
+      error = std::current_exception();
+    }
+    const std::lock_guard guard(r.lock);
+    request->error = error;
+    request->done = true;
+  }
+  if (!pending.empty()) r.doneSignal.notify_all();
+  return !pending.empty();
+}
+
+struct ServedThread::State {
+  bool finished = false;  // guarded by the rendezvous lock
+};
+
+ServedThread::ServedThread(std::function<void()> body) : state_(std::make_shared<State>()) {
+  thread_ = std::thread([state = state_, body = std::move(body)] {
+    try {
+      body();
+    } catch (...) {
+      // A thread body must not end the process; its owner only waits for it.
+    }
+    auto& r = Shared();
+    {
+      const std::lock_guard guard(r.lock);
+      state->finished = true;
+    }
+    r.syncSignal.notify_all();
+  });
+}
+
+ServedThread::~ServedThread() { WaitFor(); }
+
+void ServedThread::WaitFor() {
+  if (!thread_.joinable()) return;
+  if (MainThread::IsCurrent()) {
+    auto& r = Shared();
+    for (;;) {
+      MainThread::CheckSynchronize();
+      std::unique_lock guard(r.lock);
+      if (state_->finished) break;
+      r.syncSignal.wait(guard, [&] { return state_->finished || !r.queue.empty(); });
+      if (state_->finished && r.queue.empty()) break;
+    }
+    // Calls queued by the thread right before it ended have run; anything
+    // queued later belongs to other threads and to the loop.
+  }
+  thread_.join();
+}
+
+bool ServedThread::Finished() const noexcept {
+  auto& r = Shared();
+  const std::lock_guard guard(r.lock);
+  return state_->finished;
+}
+
+}  // namespace ostrivane
