@@ -157,9 +157,9 @@ TEST_F(ReceiverTest, BindsAndJoinsOnTheFirstIPv4Address) {
   EXPECT_TRUE(platform.Log().empty()) << "construction opens nothing";
   receiver.SetActive(true);
   EXPECT_TRUE(receiver.Active());
-  EXPECT_EQ(platform.Log(), (std::vector<std::string>{"list", "socket", "reuse#1=0",
-                                                      "bind#1 10.0.0.5:19151",
-                                                      "join#1 224.0.0.1 on 10.0.0.5"}));
+  EXPECT_EQ(platform.Log(),
+            (std::vector<std::string>{"list", "socket", "reuse#1=0", "bind#1 10.0.0.5:19151",
+                                      "join#1 224.0.0.1 on 10.0.0.5"}));
 }
 
 TEST_F(ReceiverTest, WithoutIPv4AddressListensOnTheWildcard) {
@@ -167,9 +167,9 @@ TEST_F(ReceiverTest, WithoutIPv4AddressListensOnTheWildcard) {
   TLVUDPReceiver receiver(platform);
   receiver.SetActive(true);
   EXPECT_TRUE(receiver.Active());
-  EXPECT_EQ(platform.Log(), (std::vector<std::string>{"list", "socket", "reuse#1=0",
-                                                      "bind#1 0.0.0.0:19151",
-                                                      "join#1 224.0.0.1 on 0.0.0.0"}));
+  EXPECT_EQ(platform.Log(),
+            (std::vector<std::string>{"list", "socket", "reuse#1=0", "bind#1 0.0.0.0:19151",
+                                      "join#1 224.0.0.1 on 0.0.0.0"}));
 }
 
 struct FailureCase {
@@ -239,13 +239,13 @@ TEST_F(ReceiverTest, DeliversValidDatagramsInOrderOnTheMainThread) {
   });
   receiver.SetActive(true);
   platform.Queue(Remote("first"));
-  platform.Queue({});                      // empty: ignored
-  platform.Queue(Remote(""));              // no payload: dropped
-  platform.Queue(Bytes(8193, 0x02));       // longer than the buffer: dropped
+  platform.Queue({});                         // empty: ignored
+  platform.Queue(Remote(""));                 // no payload: dropped
+  platform.Queue(Bytes(8193, 0x02));          // longer than the buffer: dropped
   platform.Queue({'L', 'V', 'X', 'M', 'L'});  // not a remote datagram
   Bytes full = Remote("");
   full.resize(8192, 'x');
-  platform.Queue(full);                    // exactly the buffer: delivered
+  platform.Queue(full);  // exactly the buffer: delivered
   platform.Queue(Remote("last"));
   ASSERT_TRUE(PumpUntil([&] { return received.size() == 3; }));
   EXPECT_EQ(received[0], u"first");
@@ -308,8 +308,8 @@ TEST_F(ReceiverTest, DeactivationLeavesClosesAndEndsTheListener) {
   EXPECT_FALSE(receiver.Active());
   const auto log = platform.Log();
   const std::vector<std::string> tail(log.end() - 3, log.end());
-  EXPECT_EQ(tail, (std::vector<std::string>{"leave#1 224.0.0.1 on 10.0.0.5", "close#1",
-                                            "release#1"}));
+  EXPECT_EQ(tail,
+            (std::vector<std::string>{"leave#1 224.0.0.1 on 10.0.0.5", "close#1", "release#1"}));
   platform.Queue(Remote("too late"));
   for (int i = 0; i < 20; ++i) {
     MainThread::CheckSynchronize();
