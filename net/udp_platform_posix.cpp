@@ -220,16 +220,28 @@ class PosixUdpSocket final : public IUdpSocket {
   }
 
   void JoinGroup(const std::string& group, const std::string& interfaceAddress) override {
-    const auto request = MembershipRequest(group, interfaceAddress);
+    auto request = MembershipRequest(group, interfaceAddress);
     if (!request) RaiseSocketError(EINVAL);
     if (::setsockopt(fd_.Get(), IPPROTO_IP, IP_ADD_MEMBERSHIP, &*request, sizeof *request) != 0) {
-      RaiseSocketError(errno);
+      int error = errno;
+      // Without a route for multicast there is no default interface to join
+      // on; a machine whose only address is loopback then joins there.
+      if (error == ENODEV && interfaceAddress.empty()) {
+        request->imr_interface.s_addr = htonl(INADDR_LOOPBACK);
+        error =
+            ::setsockopt(fd_.Get(), IPPROTO_IP, IP_ADD_MEMBERSHIP, &*request, sizeof *request) == 0
+                ? 0
+                : errno;
+        if (error == 0) joinedOnLoopback_ = true;
+      }
+      if (error != 0) RaiseSocketError(error);
     }
     group_ = request->imr_multiaddr;
   }
 
   void LeaveGroup(const std::string& group, const std::string& interfaceAddress) noexcept override {
-    if (const auto request = MembershipRequest(group, interfaceAddress)) {
+    if (auto request = MembershipRequest(group, interfaceAddress)) {
+      if (joinedOnLoopback_) request->imr_interface.s_addr = htonl(INADDR_LOOPBACK);
       ::setsockopt(fd_.Get(), IPPROTO_IP, IP_DROP_MEMBERSHIP, &*request, sizeof *request);
     }
   }
@@ -311,6 +323,7 @@ class PosixUdpSocket final : public IUdpSocket {
   Fd wakeWrite_;
   std::atomic<bool> closed_{false};
   bool filter_ = false;
+  bool joinedOnLoopback_ = false;
   in_addr local_{};
   in_addr group_{};
   unsigned interfaceIndex_ = 0;

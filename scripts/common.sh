@@ -2,10 +2,10 @@
 # an installer that only goes to the network when something is missing.
 
 # Building and running the relay on Linux.
-OSTRIVANE_RUN_PACKAGES=(cmake g++ make)
+OSTRIVANE_RUN_PACKAGES=(cmake g++ make qt6-base-dev)
 # Building and testing both platforms.
 OSTRIVANE_TEST_PACKAGES=("${OSTRIVANE_RUN_PACKAGES[@]}" googletest libbenchmark-dev
-  g++-mingw-w64-x86-64-posix wine64)
+  g++-mingw-w64-x86-64-posix wine64 python3 iproute2 util-linux)
 
 ostrivane_install() {
   local missing=()
