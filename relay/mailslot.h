@@ -83,7 +83,7 @@ class TMailSlotWriter {
                        IMailSlotSystem& system = DefaultMailSlotSystem());
 
   // The full slot path, "\\.\mailslot\" followed by the name.
-  const std::u16string& MailSlotName() const noexcept { return FMailSlotName; }
+  [[nodiscard]] const std::u16string& MailSlotName() const noexcept { return FMailSlotName; }
 
  private:
   void Open();

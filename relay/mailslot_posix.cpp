@@ -44,7 +44,7 @@ class PosixMailSlotSystem final : public IMailSlotSystem {
     // moment, then the attempt fails.
     timeval timeout{};
     timeout.tv_sec = kMailSlotSendTimeoutMs / 1000;
-    timeout.tv_usec = (kMailSlotSendTimeoutMs % 1000) * 1000;
+    timeout.tv_usec = static_cast<suseconds_t>(kMailSlotSendTimeoutMs % 1000) * 1000;
     if (::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout) != 0 ||
         ::connect(fd, reinterpret_cast<const sockaddr*>(&*address), sizeof(sockaddr_un)) != 0) {
       ::close(fd);

@@ -29,7 +29,7 @@ class FakeMailSlotSystem final : public IMailSlotSystem {
   MailSlotHandle Open(std::u16string_view fullPath) override {
     openedPaths.emplace_back(fullPath);
     if (!slotExists) {
-      log.push_back("open -");
+      log.emplace_back("open -");
       return kInvalidMailSlotHandle;
     }
     const MailSlotHandle h = nextHandle_++;

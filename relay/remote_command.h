@@ -30,7 +30,7 @@ inline constexpr std::string_view kRemoteCommandDeclaration =
 class EIllegalNodeName : public std::runtime_error {
  public:
   explicit EIllegalNodeName(std::string name);
-  const std::string& Name() const noexcept { return FName; }
+  [[nodiscard]] const std::string& Name() const noexcept { return FName; }
 
  private:
   std::string FName;

@@ -47,7 +47,7 @@ class LoopbackReceiver {
   LoopbackReceiver(const LoopbackReceiver&) = delete;
   LoopbackReceiver& operator=(const LoopbackReceiver&) = delete;
 
-  std::string Port() const { return std::to_string(port_); }
+  [[nodiscard]] std::string Port() const { return std::to_string(port_); }
 
   // The datagram waiting now, if any. Loopback delivers during the sender's
   // send, so once lvx-send has ended its datagram is here or nowhere.

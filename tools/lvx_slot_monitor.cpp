@@ -41,7 +41,8 @@ a slot and prints every message written to it, until it is stopped.
 
 The endpoint is the Unix datagram socket
   $XDG_RUNTIME_DIR/mailslot/<slot>   (/tmp/mailslot-<uid>/<slot> when
-                                      XDG_RUNTIME_DIR is unset or empty)
+                                      XDG_RUNTIME_DIR is unset, empty or
+                                      not an absolute path)
 with the slot name's backslashes turned into slashes. Missing folders are
 created private to the user (mode 0700). A live endpoint of another monitor
 is never replaced; a stale socket file left behind is removed. The endpoint
@@ -51,10 +52,14 @@ Output, one line per message on standard output, flushed at once:
   <length> <text>
 <length> is the message's size in bytes, followed by one space. <text> is the
 message decoded from code page 1252 and written as UTF-8, where a backslash
-is written as \\ and every control character (bytes 00-1F, 7F, and the
-controls among 80-9F) as \x followed by two lowercase hex digits of its byte,
-so that each message is exactly one line. With --hex, <text> is the bytes as
-lowercase hex pairs instead. An empty message prints "0 ".
+is written as \\ and every control character (bytes 00-1F and 7F, and the
+bytes 81, 8D, 8F, 90 and 9D that code page 1252 leaves undefined) as \x
+followed by two lowercase hex digits of its byte, so that each message is
+exactly one line. With --hex, <text> is the bytes as lowercase hex pairs
+instead. An empty message prints "0 ". Of a message longer than 1 MiB the
+first 1 MiB is printed (its full length is given).
+When the endpoint is ready, "lvx-slot-monitor: listening at <path>" goes to
+standard error.
 
 Options:
   --slot NAME          slot name (default "Lyravox\Messages")
@@ -290,7 +295,7 @@ class BoundEndpoint {
   }
   BoundEndpoint(const BoundEndpoint&) = delete;
   BoundEndpoint& operator=(const BoundEndpoint&) = delete;
-  int fd() const { return fd_; }
+  [[nodiscard]] int fd() const { return fd_; }
 
  private:
   int fd_;

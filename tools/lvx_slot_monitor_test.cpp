@@ -1,11 +1,11 @@
 // lvx-slot-monitor, run as a program in a private XDG_RUNTIME_DIR, written to
 // by the mailslot writer.
 #include <gtest/gtest.h>
-#include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -54,7 +54,9 @@ class LvxSlotMonitorTest : public testing::Test {
     args.insert(args.begin(), LVX_SLOT_MONITOR);
     return args;
   }
-  std::map<std::string, std::string> Env() const { return {{"XDG_RUNTIME_DIR", dir_}}; }
+  [[nodiscard]] std::map<std::string, std::string> Env() const {
+    return {{"XDG_RUNTIME_DIR", dir_}};
+  }
 
   static std::size_t Send(TMailSlotWriter& writer, const std::string& bytes) {
     return writer.Write(bytes.data(), bytes.size());
@@ -87,7 +89,7 @@ class LvxSlotMonitorOutputTest : public LvxSlotMonitorTest,
 TEST_P(LvxSlotMonitorOutputTest, PrintsEachMessageOnOneLine) {
   const auto& c = GetParam();
   std::vector<std::string> args = c.args;
-  args.push_back("--count");
+  args.emplace_back("--count");
   args.push_back(std::to_string(c.messages.size()));
   ChildProcess monitor(Command(args), "", Env());
   ASSERT_TRUE(testutil::WaitForSocket(path_));
