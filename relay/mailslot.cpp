@@ -1,0 +1,74 @@
+#include "relay/mailslot.h"
+
+#include "support/ansi.h"
+#include "support/utf8.h"
+
+namespace ostrivane {
+
+TMailSlotWriter::TMailSlotWriter(std::u16string_view name, IMailSlotSystem& system)
+    : FSystem(system), FMailSlotName(std::u16string(kMailSlotPrefix) + std::u16string(name)) {}
+
+TMailSlotWriter::~TMailSlotWriter() { Close(); }
+
+void TMailSlotWriter::Open() {
+  // A held handle is not tested: a broken one shows when writing fails.
+  if (FHandle != kInvalidMailSlotHandle) return;
+  FHandle = FSystem.Open(FMailSlotName);
+}
+
+void TMailSlotWriter::Close() noexcept {
+  if (FHandle == kInvalidMailSlotHandle) return;
+  const MailSlotHandle handle = FHandle;
+  FHandle = kInvalidMailSlotHandle;
+  FSystem.Close(handle);
+}
+
+std::optional<std::size_t> TMailSlotWriter::Attempt(const void* buffer, std::size_t count) {
+  Open();
+  if (FHandle == kInvalidMailSlotHandle) return std::nullopt;
+  return FSystem.Write(FHandle, static_cast<const std::uint8_t*>(buffer), count);
+}
+
+std::size_t TMailSlotWriter::Write(const void* buffer, std::size_t count) {
+  std::optional<std::size_t> written = Attempt(buffer, count);
+  if (!written) {
+    // Drop the handle that failed; the second attempt opens the slot afresh.
+    // If that open works but the write fails, the new handle stays held.
+    Close();
+    written = Attempt(buffer, count);
+  }
+  return written.value_or(0);
+}
+
+void TMailSlotWriter::WriteString(std::string_view aString) {
+  Write(aString.data(), aString.size());
+}
+
+std::size_t TMailSlotWriter::Read(void* /*buffer*/, std::size_t /*count*/) {
+  throw EStreamError("Stream read error: " + Utf16ToUtf8(FMailSlotName));
+}
+
+std::int64_t TMailSlotWriter::Seek(std::int64_t /*offset*/, SeekOrigin /*origin*/) {
+  throw EStreamError("TMailSlotWriter.Seek not implemented");
+}
+
+// The position and the size are found by seeking, so they fail as seeking does.
+std::int64_t TMailSlotWriter::GetPosition() { return Seek(0, SeekOrigin::soCurrent); }
+
+std::int64_t TMailSlotWriter::GetSize() { return Seek(0, SeekOrigin::soEnd); }
+
+void TMailSlotWriter::SetSize(std::int64_t /*newSize*/) {}
+
+void TMailSlotWriter::SendString(std::u16string_view destName, std::u16string_view aString,
+                                 IMailSlotSystem& system) {
+  TMailSlotWriter writer(destName, system);
+  writer.WriteString(ToAnsi(aString));
+}
+
+void TMailSlotWriter::SendData(std::u16string_view destName, const void* data, std::size_t count,
+                               IMailSlotSystem& system) {
+  TMailSlotWriter writer(destName, system);
+  writer.Write(data, count);
+}
+
+}  // namespace ostrivane

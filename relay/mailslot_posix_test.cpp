@@ -1,0 +1,282 @@
+#include "relay/mailslot_posix.h"
+
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "relay/mailslot.h"
+#include "support/test_util.h"
+
+namespace ostrivane {
+namespace {
+
+namespace fs = std::filesystem;
+
+// A Unix datagram endpoint bound at a path, as the slot's owner makes it.
+class Endpoint {
+ public:
+  explicit Endpoint(const std::string& path) : path_(path) {
+    fd_ = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    const auto address = MailSlotSocketAddress(path);
+    if (fd_ < 0 || !address ||
+        ::bind(fd_, reinterpret_cast<const sockaddr*>(&*address), sizeof(sockaddr_un)) != 0) {
+      ADD_FAILURE() << "cannot bind " << path << ": " << std::strerror(errno);
+    }
+  }
+  ~Endpoint() {
+    ::close(fd_);
+    ::unlink(path_.c_str());
+  }
+  Endpoint(const Endpoint&) = delete;
+  Endpoint& operator=(const Endpoint&) = delete;
+
+  // The next message; nullopt when none comes within a generous guard time.
+  std::optional<std::string> Receive() {
+    pollfd p{fd_, POLLIN, 0};
+    if (::poll(&p, 1, 10000) != 1) return std::nullopt;
+    std::vector<char> buffer(65536);
+    const ssize_t n = ::recv(fd_, buffer.data(), buffer.size(), 0);
+    if (n < 0) return std::nullopt;
+    return std::string(buffer.data(), static_cast<std::size_t>(n));
+  }
+
+  // Whether a message is waiting right now.
+  bool Pending() {
+    pollfd p{fd_, POLLIN, 0};
+    return ::poll(&p, 1, 0) == 1;
+  }
+
+ private:
+  std::string path_;
+  int fd_ = -1;
+};
+
+// A private XDG_RUNTIME_DIR with the slot root "mailslot" inside it.
+class MailSlotPosixTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = (fs::temp_directory_path() / "ostrivane-mailslot-XXXXXX").string();
+    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+    dir_ = pattern;
+    const char* old = std::getenv("XDG_RUNTIME_DIR");
+    if (old != nullptr) oldXdg_ = old;
+    ::setenv("XDG_RUNTIME_DIR", dir_.c_str(), 1);
+    root_ = dir_ + "/mailslot";
+    ASSERT_EQ(::mkdir(root_.c_str(), 0700), 0);
+    ASSERT_EQ(::mkdir((root_ + "/Lyravox").c_str(), 0700), 0);
+    path_ = root_ + "/Lyravox/Messages";
+  }
+  void TearDown() override {
+    if (oldXdg_) {
+      ::setenv("XDG_RUNTIME_DIR", oldXdg_->c_str(), 1);
+    } else {
+      ::unsetenv("XDG_RUNTIME_DIR");
+    }
+    std::error_code ignored;
+    fs::remove_all(dir_, ignored);
+  }
+
+  std::size_t WriteText(TMailSlotWriter& writer, const std::string& text) {
+    return writer.Write(text.data(), text.size());
+  }
+
+  std::string dir_;
+  std::string root_;
+  std::string path_;
+  std::optional<std::string> oldXdg_;
+};
+
+std::size_t UnixQueueLength() {
+  std::ifstream in("/proc/sys/net/unix/max_dgram_qlen");
+  std::size_t n = 0;
+  if (!(in >> n) || n == 0) n = 10;
+  return n;
+}
+
+TEST_F(MailSlotPosixTest, EachWriteIsOneMessageWithItsBoundary) {
+  Endpoint endpoint(path_);
+  TMailSlotWriter writer(u"Lyravox\\Messages");
+  const std::vector<std::string> messages = {"abc", "", std::string("x\0y", 3),
+                                             std::string(8185, 'z'), "d"};
+  for (const auto& m : messages) EXPECT_EQ(WriteText(writer, m), m.size());
+  for (const auto& m : messages) EXPECT_EQ(endpoint.Receive(), m);
+  EXPECT_FALSE(endpoint.Pending());
+}
+
+TEST_F(MailSlotPosixTest, MissingEndpointThenAppearing) {
+  TMailSlotWriter writer(u"Lyravox\\Messages");
+  EXPECT_EQ(WriteText(writer, "lost"), 0U);
+  // The writer created nothing in the endpoint's place.
+  EXPECT_FALSE(fs::exists(fs::symlink_status(path_)));
+  Endpoint endpoint(path_);
+  EXPECT_EQ(WriteText(writer, "found"), 5U);
+  EXPECT_EQ(endpoint.Receive(), "found");
+  EXPECT_FALSE(endpoint.Pending());
+}
+
+TEST_F(MailSlotPosixTest, MissingFoldersAreNotCreated) {
+  TMailSlotWriter writer(u"Other\\Slot");
+  EXPECT_EQ(WriteText(writer, "lost"), 0U);
+  EXPECT_FALSE(fs::exists(root_ + "/Other"));
+}
+
+TEST_F(MailSlotPosixTest, EndpointRecreatedWhileWriterHoldsConnection) {
+  TMailSlotWriter writer(u"Lyravox\\Messages");
+  {
+    Endpoint first(path_);
+    EXPECT_EQ(WriteText(writer, "one"), 3U);
+    EXPECT_EQ(first.Receive(), "one");
+  }
+  Endpoint second(path_);
+  EXPECT_EQ(WriteText(writer, "two"), 3U);
+  EXPECT_EQ(second.Receive(), "two");
+  EXPECT_EQ(WriteText(writer, "three"), 5U);
+  EXPECT_EQ(second.Receive(), "three");
+}
+
+TEST_F(MailSlotPosixTest, ReaderSlowForAMomentLosesNothing) {
+  Endpoint endpoint(path_);
+  const std::size_t count = UnixQueueLength() * 4 + 20;
+  std::vector<std::string> received;
+  std::thread reader([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    for (std::size_t i = 0; i < count; ++i) {
+      auto m = endpoint.Receive();
+      if (!m) break;
+      received.push_back(*m);
+    }
+  });
+  TMailSlotWriter writer(u"Lyravox\\Messages");
+  std::vector<std::string> sent;
+  for (std::size_t i = 0; i < count; ++i) {
+    sent.push_back("message " + std::to_string(i));
+    EXPECT_EQ(WriteText(writer, sent.back()), sent.back().size()) << i;
+  }
+  reader.join();
+  EXPECT_EQ(received, sent);
+}
+
+TEST_F(MailSlotPosixTest, ReaderThatStoppedCostsTheMessageNotTheWriter) {
+  Endpoint endpoint(path_);
+  TMailSlotWriter writer(u"Lyravox\\Messages");
+  // Fill the reader's queue until a message is refused.
+  const std::size_t limit = UnixQueueLength() + 1000;
+  std::size_t delivered = 0;
+  while (delivered < limit && WriteText(writer, "fill") == 4U) ++delivered;
+  ASSERT_LT(delivered, limit) << "the queue never filled up";
+  // Once the reader reads again, the next message goes through.
+  for (std::size_t i = 0; i < delivered; ++i) ASSERT_EQ(endpoint.Receive(), "fill");
+  EXPECT_FALSE(endpoint.Pending());
+  EXPECT_EQ(WriteText(writer, "again"), 5U);
+  EXPECT_EQ(endpoint.Receive(), "again");
+}
+
+TEST_F(MailSlotPosixTest, RootOthersCanWriteIntoIsNotUsed) {
+  Endpoint endpoint(path_);
+  ASSERT_EQ(::chmod(root_.c_str(), 0777), 0);
+  TMailSlotWriter writer(u"Lyravox\\Messages");
+  EXPECT_EQ(WriteText(writer, "x"), 0U);
+  EXPECT_FALSE(endpoint.Pending());
+}
+
+TEST_F(MailSlotPosixTest, SendStringAndSendDataReachTheEndpoint) {
+  Endpoint endpoint(path_);
+  TMailSlotWriter::SendString(u"Lyravox\\Messages", u"Gr\u00FC\u00DF");
+  TMailSlotWriter::SendData(u"Lyravox\\Messages", "\x01\x02", 2);
+  EXPECT_EQ(endpoint.Receive(), "Gr\xFC\xDF");
+  EXPECT_EQ(endpoint.Receive(), "\x01\x02");
+}
+
+struct RootCase {
+  const char* name;
+  const char* xdg;
+  std::string root;
+};
+
+void PrintTo(const RootCase& c, std::ostream* os) { *os << c.name; }
+
+class MailSlotRootTest : public testing::TestWithParam<RootCase> {};
+
+TEST_P(MailSlotRootTest, FollowsXdgRuntimeDir) {
+  EXPECT_EQ(MailSlotRootDir(GetParam().xdg, 1000), GetParam().root);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, MailSlotRootTest,
+    testing::Values(RootCase{"Set", "/run/user/1000", "/run/user/1000/mailslot"},
+                    RootCase{"TrailingSlash", "/run/user/1000//", "/run/user/1000/mailslot"},
+                    RootCase{"Unset", nullptr, "/tmp/mailslot-1000"},
+                    RootCase{"Empty", "", "/tmp/mailslot-1000"},
+                    RootCase{"Relative", "run/user", "/tmp/mailslot-1000"}),
+    testutil::CaseName());
+
+struct PathCase {
+  const char* name;
+  std::u16string fullPath;
+  std::optional<std::string> path;
+};
+
+void PrintTo(const PathCase& c, std::ostream* os) { *os << c.name; }
+
+class MailSlotPathTest : public testing::TestWithParam<PathCase> {};
+
+TEST_P(MailSlotPathTest, MapsTheSlotBelowTheRoot) {
+  EXPECT_EQ(MailSlotEndpointPath(GetParam().fullPath, "/r/mailslot"), GetParam().path);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, MailSlotPathTest,
+    testing::Values(
+        PathCase{"ProgramSlot", u"\\\\.\\mailslot\\Lyravox\\Messages",
+                 "/r/mailslot/Lyravox/Messages"},
+        PathCase{"SingleName", u"\\\\.\\mailslot\\x", "/r/mailslot/x"},
+        PathCase{"Utf8Name", u"\\\\.\\mailslot\\Gr\u00FC\u00DF\\\u0416",
+                 "/r/mailslot/Gr\xC3\xBC\xC3\x9F/\xD0\x96"},
+        PathCase{"SpacesKept", u"\\\\.\\mailslot\\ a b ", "/r/mailslot/ a b "},
+        PathCase{"LeadingBackslash", u"\\\\.\\mailslot\\\\x", "/r/mailslot/x"},
+        PathCase{"DotsInsideNamesAllowed", u"\\\\.\\mailslot\\a..b\\.c", "/r/mailslot/a..b/.c"},
+        PathCase{"EmptyName", u"\\\\.\\mailslot\\", std::nullopt},
+        PathCase{"ParentComponent", u"\\\\.\\mailslot\\..\\x", std::nullopt},
+        PathCase{"ParentAtEnd", u"\\\\.\\mailslot\\a\\..", std::nullopt},
+        PathCase{"SlashParent", u"\\\\.\\mailslot\\a/../../x", std::nullopt},
+        PathCase{"DotComponent", u"\\\\.\\mailslot\\.", std::nullopt},
+        PathCase{"ZeroCharacter", std::u16string(u"\\\\.\\mailslot\\a\0b", 16), std::nullopt},
+        PathCase{"OtherPrefix", u"\\\\.\\pipe\\x", std::nullopt}),
+    testutil::CaseName());
+
+TEST(MailSlotSocketAddressTest, PathMustFitWithItsTerminator) {
+  const std::size_t capacity = sizeof(sockaddr_un{}.sun_path);
+  const std::string longest(capacity - 1, 'a');
+  const auto address = MailSlotSocketAddress(longest);
+  ASSERT_TRUE(address);
+  EXPECT_EQ(std::string(address->sun_path), longest);
+  EXPECT_FALSE(MailSlotSocketAddress(std::string(capacity, 'a')));
+  EXPECT_FALSE(MailSlotSocketAddress(""));
+}
+
+TEST_F(MailSlotPosixTest, PathTooLongFailsTheOpenInsteadOfBeingCut) {
+  const std::u16string name(200, u'n');
+  const std::string full = root_ + "/" + std::string(name.size(), 'n');
+  // An endpoint where the path would end if it were cut to fit.
+  Endpoint cut(full.substr(0, sizeof(sockaddr_un{}.sun_path) - 1));
+  TMailSlotWriter writer(name);
+  EXPECT_EQ(WriteText(writer, "x"), 0U);
+  EXPECT_FALSE(cut.Pending());
+}
+
+}  // namespace
+}  // namespace ostrivane
