@@ -672,14 +672,14 @@ class CountingObserver : public ILVObserver {
     }
   }
 
-  [[nodiscard]] long Calls() const { return calls_.load(); }
+  [[nodiscard]] std::int64_t Calls() const { return calls_.load(); }
   // Set before the observer is attached.
   std::function<void(TLVBroadCastMessage&)> onCall_;
 
  private:
   static constexpr unsigned kAlive = 0xA11CEU;
   std::atomic<unsigned> alive_{kAlive};
-  std::atomic<long> calls_{0};
+  std::atomic<std::int64_t> calls_{0};
   std::atomic<bool>& calledAfterRelease_;
 };
 
@@ -726,8 +726,8 @@ TEST(LVEventsThreads, AttachAndDetachWhileAnotherThreadBroadcasts) {
     });
   }
 
-  long broadcasts = 0;
-  long answered = 0;
+  std::int64_t broadcasts = 0;
+  std::int64_t answered = 0;
   std::thread broadcaster([&] {
     while (mutatorsRunning.load() > 0 && broadcasts < kMaxBroadcasts) {
       hub.Notify(Cat::LVNotify_General, 1, broadcasts);
