@@ -408,7 +408,9 @@ TEST_P(LVEventsQuery, StopsAtTheFirstAnswer) {
   CallLog log;
   TLVEventCentral hub;
   int id = 0;
-  for (const auto& [answer, value] : c.observers) {
+  for (const auto& observer : c.observers) {
+    const Answer answer = observer.first;
+    const int value = observer.second;
     hub.Attach(MakeObserver(++id, log, [answer, value](TestObserver&, TLVBroadCastMessage& m) {
       switch (answer) {
         case Answer::None:
