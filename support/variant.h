@@ -36,7 +36,9 @@ enum class VarType : std::uint16_t {
   UString = 0x102,
 };
 
-// The runtime's name for a type code, as used in its error messages.
+// The runtime's name for a type code, as used in its error messages. A code
+// without a name reads "$" and four hexadecimal digits ("$000F"); that text
+// stays valid until the calling thread's next call.
 std::string_view VarTypeAsText(VarType type) noexcept;
 
 // Base of everything a Variant can hold by interface reference.
