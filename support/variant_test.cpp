@@ -258,6 +258,86 @@ INSTANTIATE_TEST_SUITE_P(
                     "Overflow while converting variant of type (UInt64) into type (Int64)"}),
     testutil::CaseName());
 
+// --- Text of a Variant --------------------------------------------------------
+
+struct TextCase {
+  const char* name;
+  Variant value;
+  char16_t separator;
+  std::u16string expected;
+};
+
+class VariantTextTest : public testing::TestWithParam<TextCase> {};
+
+TEST_P(VariantTextTest, WritesTheRuntimeText) {
+  const TextCase& c = GetParam();
+  const GlobalsGuard guard;
+  SetDecimalSeparator(c.separator);
+  EXPECT_EQ(c.value.ToString(), c.expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    All, VariantTextTest,
+    testing::Values(TextCase{"Empty", Variant(), u'.', u""},
+                    TextCase{"Text", Variant(u"a\u00E4"), u'.', u"a\u00E4"},
+                    TextCase{"True", Variant(true), u'.', u"True"},
+                    TextCase{"False", Variant(false), u'.', u"False"},
+                    TextCase{"Int8", Variant(std::int8_t{-128}), u'.', u"-128"},
+                    TextCase{"Int64Min", Variant(std::numeric_limits<std::int64_t>::min()), u'.',
+                             u"-9223372036854775808"},
+                    TextCase{"UInt64Max", Variant(std::numeric_limits<std::uint64_t>::max()), u'.',
+                             u"18446744073709551615"},
+                    TextCase{"DoublePoint", Variant(-1.5), u'.', u"-1.5"},
+                    TextCase{"DoubleComma", Variant(-1.5), u',', u"-1,5"},
+                    TextCase{"DoubleFifteenDigits", Variant(1.0 / 3.0), u'.', u"0.333333333333333"},
+                    TextCase{"DoubleWhole", Variant(123456789012345.0), u'.', u"123456789012345"},
+                    TextCase{"DoubleExponentAbovePrecision", Variant(1e15 * 1.5), u'.', u"1.5E15"},
+                    TextCase{"DoubleSmallFixed", Variant(0.0001), u'.', u"0.0001"},
+                    TextCase{"DoubleSmallExponent", Variant(0.000015), u',', u"1,5E-5"},
+                    TextCase{"DoubleZero", Variant(0.0), u'.', u"0"},
+                    TextCase{"SingleSevenDigits", Variant(0.1F), u'.', u"0.1"},
+                    TextCase{"CurrencyFraction", Variant(CurrencyValue{-125000}), u',', u"-12,5"},
+                    TextCase{"CurrencyWhole", Variant(CurrencyValue{30000}), u'.', u"3"},
+                    TextCase{"CurrencySmallest", Variant(CurrencyValue{1}), u'.', u"0.0001"},
+                    TextCase{"DateOnly", Variant(DateValue{45000.0}), u'.', u"2023-03-15"},
+                    TextCase{"DateAndTime", Variant(DateValue{2.75}), u'.', u"1900-01-01 18:00:00"},
+                    TextCase{"DateBeforeDayZero", Variant(DateValue{-1.25}), u'.',
+                             u"1899-12-29 06:00:00"}),
+    testutil::CaseName());
+
+// --- The slots' starting contents -----------------------------------------
+
+#ifdef _WIN32
+TEST(VariantDefaultSlots, AreOleAutomationsLocaleAwareConversions) {
+  // oleaut32 reads the mark of the locale it is given; German uses ",".
+  constexpr std::uint32_t kGerman = 0x0407;
+  constexpr std::uint32_t kEnglishUs = 0x0409;
+  double r8 = 0.0;
+  ASSERT_EQ(GetVarR8FromStrSlot()(u"1,5", kGerman, 0, &r8), kHResultOk);
+  EXPECT_EQ(r8, 1.5);
+  ASSERT_EQ(GetVarR8FromStrSlot()(u"1,5", kEnglishUs, 0, &r8), kHResultOk);
+  EXPECT_EQ(r8, 15.0);  // "," separates thousands there
+  float r4 = 0.0F;
+  ASSERT_EQ(GetVarR4FromStrSlot()(u"2,25", kGerman, 0, &r4), kHResultOk);
+  EXPECT_EQ(r4, 2.25F);
+  EXPECT_EQ(GetVarR8FromStrSlot()(u"abc", kEnglishUs, 0, &r8), kDispETypeMismatch);
+}
+#else
+TEST(VariantDefaultSlots, ArePlainConversionsWithTheProcessSeparator) {
+  const GlobalsGuard guard;
+  SetDecimalSeparator(u',');
+  double r8 = 0.0;
+  ASSERT_EQ(GetVarR8FromStrSlot()(u"1,5", kLocaleUserDefault, 0, &r8), kHResultOk);
+  EXPECT_EQ(r8, 1.5);
+  EXPECT_EQ(GetVarR8FromStrSlot()(u"1.5", kLocaleUserDefault, 0, &r8), kDispETypeMismatch);
+  EXPECT_EQ(r8, 1.5);
+  float r4 = 0.0F;
+  ASSERT_EQ(GetVarR4FromStrSlot()(u"2,25", kLocaleUserDefault, 0, &r4), kHResultOk);
+  EXPECT_EQ(r4, 2.25F);
+  EXPECT_EQ(GetVarR4FromStrSlot()(u"3.401e38", kLocaleUserDefault, 0, &r4), kDispETypeMismatch);
+}
+#endif
+
 // --- Conversions through the slots ------------------------------------------
 
 double g_slotAnswer = 0.0;
