@@ -1,8 +1,8 @@
 // POSIX: the decimal separator (radix character) of the locale that the
 // environment names for LC_NUMERIC.
 #include <langinfo.h>
-#include <locale.h>
 
+#include <clocale>
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
@@ -68,9 +68,8 @@ char16_t RadixOf(const char* name) noexcept {
   wchar_t wide = 0;
   const std::size_t used = std::mbrtowc(&wide, radix, length, &state);
   if (used != length) return u'.';  // undecodable, cut short, or more than one character
-  const auto code = static_cast<unsigned long>(wide);
-  if (code == 0 || code > 0xFFFF || (code >= 0xD800 && code <= 0xDFFF)) return u'.';
-  return static_cast<char16_t>(code);
+  if (wide <= 0 || wide > 0xFFFF || (wide >= 0xD800 && wide <= 0xDFFF)) return u'.';
+  return static_cast<char16_t>(wide);
 }
 
 }  // namespace

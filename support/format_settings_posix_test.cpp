@@ -6,7 +6,10 @@
 
 #include <cstdlib>
 #include <optional>
+#include <ranges>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "support/format_settings.h"
 #include "support/test_util.h"
@@ -21,11 +24,11 @@ class EnvironmentScope {
   EnvironmentScope(const EnvironmentScope&) = delete;
   EnvironmentScope& operator=(const EnvironmentScope&) = delete;
   ~EnvironmentScope() {
-    for (auto it = saved_.rbegin(); it != saved_.rend(); ++it) {
-      if (it->second) {
-        setenv(it->first.c_str(), it->second->c_str(), 1);
+    for (const auto& [name, value] : std::views::reverse(saved_)) {
+      if (value) {
+        setenv(name.c_str(), value->c_str(), 1);
       } else {
-        unsetenv(it->first.c_str());
+        unsetenv(name.c_str());
       }
     }
   }

@@ -333,11 +333,7 @@ EVariantOverflowError::EVariantOverflowError(VarType from, VarType to)
     : std::runtime_error(
           FormatError("Overflow while converting variant of type (%s) into type (%s)", from, to)) {}
 
-Variant Variant::Null() noexcept {
-  Variant v;
-  v.value_ = NullTag{};
-  return v;
-}
+Variant Variant::Null() noexcept { return Variant(NullTag{}); }
 
 Variant::Variant(bool v) noexcept : value_(v) {}
 Variant::Variant(std::int8_t v) noexcept : value_(v) {}
@@ -357,26 +353,14 @@ Variant::Variant(const char16_t* v) : value_(std::u16string(v == nullptr ? u"" :
 Variant::Variant(std::shared_ptr<IInterface> v) noexcept : value_(std::move(v)) {}
 
 VarType Variant::Type() const noexcept {
-  return std::visit(Overloaded{
-                        [](std::monostate) { return VarType::Empty; },
-                        [](NullTag) { return VarType::Null; },
-                        [](bool) { return VarType::Boolean; },
-                        [](std::int8_t) { return VarType::ShortInt; },
-                        [](std::uint8_t) { return VarType::Byte; },
-                        [](std::int16_t) { return VarType::SmallInt; },
-                        [](std::uint16_t) { return VarType::Word; },
-                        [](std::int32_t) { return VarType::Integer; },
-                        [](std::uint32_t) { return VarType::LongWord; },
-                        [](std::int64_t) { return VarType::Int64; },
-                        [](std::uint64_t) { return VarType::UInt64; },
-                        [](float) { return VarType::Single; },
-                        [](double) { return VarType::Double; },
-                        [](CurrencyValue) { return VarType::Currency; },
-                        [](DateValue) { return VarType::Date; },
-                        [](const std::u16string&) { return VarType::UString; },
-                        [](const std::shared_ptr<IInterface>&) { return VarType::Unknown; },
-                    },
-                    value_);
+  // In the order of the storage's alternatives.
+  static constexpr std::array<VarType, std::variant_size_v<Storage>> kTypes = {
+      VarType::Empty,    VarType::Null,   VarType::Boolean, VarType::ShortInt, VarType::Byte,
+      VarType::SmallInt, VarType::Word,   VarType::Integer, VarType::LongWord, VarType::Int64,
+      VarType::UInt64,   VarType::Single, VarType::Double,  VarType::Currency, VarType::Date,
+      VarType::UString,  VarType::Unknown};
+  const std::size_t index = value_.index();
+  return index < kTypes.size() ? kTypes[index] : VarType::Empty;
 }
 
 bool Variant::IsEmpty() const noexcept { return std::holds_alternative<std::monostate>(value_); }
