@@ -36,7 +36,9 @@ enum class VarType : std::uint16_t {
   UString = 0x102,
 };
 
-// The runtime's name for a type code, as used in its error messages.
+// The runtime's name for a type code, as used in its error messages. A code
+// without a name reads "$" and four hexadecimal digits ("$000F"); that text
+// stays valid until the calling thread's next call.
 std::string_view VarTypeAsText(VarType type) noexcept;
 
 // Base of everything a Variant can hold by interface reference.
@@ -102,10 +104,26 @@ class Variant {
 
   // Conversions of the Variant runtime. They throw EVariantTypeCastError when
   // the value cannot be converted, EVariantOverflowError when it is out of
-  // the target's range.
+  // the target's range. Empty converts to 0 (or ""); null and interfaces
+  // convert to nothing; a boolean is -1 (true) or 0.
+  //
+  // ToDouble of text: the text-to-double slot with kLocaleUserDefault and no
+  // flags; S_OK gives the value; DISP_E_TYPEMISMATCH makes it try the plain
+  // conversion (TryStrToFloat) with the process's decimal separator; any
+  // other answer, or both failing, is the type-cast error.
   [[nodiscard]] double ToDouble() const;
+  // Floating point, currency and dates round to the nearest integer, ties to
+  // even. Text is read as a decimal integer, else by the system's
+  // text-to-Int32 conversion (VarI4FromStr), else by the text-to-double slot
+  // rounded ties to even; when the slot answers DISP_E_TYPEMISMATCH, "True"
+  // and "False" (any case) give -1 and 0.
   [[nodiscard]] std::int64_t ToInt64() const;
+  // As ToInt64, then checked against the 32-bit range.
   [[nodiscard]] std::int32_t ToInt32() const;
+  // Integers in decimal; Double with 15 and Single with 7 significant digits
+  // in the runtime's general format ("1.5", "1E20", "1.5E-5") with the
+  // process's decimal separator; currency with up to four decimals; booleans
+  // "True"/"False"; dates "yyyy-mm-dd" plus " hh:nn:ss" unless midnight.
   [[nodiscard]] std::u16string ToString() const;
 
   // The stored value when it has exactly that C++ type, nullptr otherwise.
@@ -118,6 +136,8 @@ class Variant {
   friend bool operator==(const Variant& a, const Variant& b) noexcept;
 
  private:
+  explicit Variant(NullTag tag) noexcept : value_(tag) {}
+
   using Storage =
       std::variant<std::monostate, NullTag, bool, std::int8_t, std::uint8_t, std::int16_t,
                    std::uint16_t, std::int32_t, std::uint32_t, std::int64_t, std::uint64_t, float,
