@@ -1,0 +1,65 @@
+// The main window's design as Qt widgets: never shown, no taskbar entry.
+#pragma once
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QWidget>
+#include <memory>
+
+#include "app/main_form.h"
+
+namespace ostrivane {
+
+class QtLineEditText final : public ITextControl {
+ public:
+  explicit QtLineEditText(QLineEdit& edit) : edit_(edit) {}
+  [[nodiscard]] std::u16string Text() const override;
+  void SetText(std::u16string_view text) override;
+
+ private:
+  QLineEdit& edit_;
+};
+
+class QtMemoText final : public ITextControl {
+ public:
+  explicit QtMemoText(QPlainTextEdit& memo) : memo_(memo) {}
+  [[nodiscard]] std::u16string Text() const override;
+  void SetText(std::u16string_view text) override;
+
+ private:
+  QPlainTextEdit& memo_;
+};
+
+// The window with its controls, named and placed as designed, and the
+// portable window logic wired to them.
+class QtMainWindow {
+ public:
+  QtMainWindow(IApplication& application, IUdpPlatform& udp);
+  ~QtMainWindow();
+  QtMainWindow(const QtMainWindow&) = delete;
+  QtMainWindow& operator=(const QtMainWindow&) = delete;
+
+  [[nodiscard]] QWidget& Widget() noexcept { return *window_; }
+  [[nodiscard]] TMainForm& Form() noexcept { return *form_; }
+
+ private:
+  // Declared first, destroyed last: the controls below are its children.
+  std::unique_ptr<QWidget> window_;
+  std::unique_ptr<QLabel> TntLabel1;
+  std::unique_ptr<QLineEdit> edAction;
+  std::unique_ptr<QLabel> TntLabel2;
+  std::unique_ptr<QLineEdit> edParam1;
+  std::unique_ptr<QLabel> TntLabel3;
+  std::unique_ptr<QLineEdit> edParam2;
+  std::unique_ptr<QPushButton> TntButton1;
+  std::unique_ptr<QPlainTextEdit> Memo1;
+  std::unique_ptr<QtLineEditText> actionText_;
+  std::unique_ptr<QtLineEditText> param1Text_;
+  std::unique_ptr<QtLineEditText> param2Text_;
+  std::unique_ptr<QtMemoText> memoText_;
+  std::unique_ptr<TMainForm> form_;
+};
+
+}  // namespace ostrivane

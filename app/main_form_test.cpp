@@ -1,0 +1,244 @@
+#include "app/main_form.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <thread>
+
+#include "net/socket_error.h"
+#include "support/main_thread.h"
+
+namespace ostrivane {
+namespace {
+
+using namespace std::chrono_literals;
+
+class FakeText : public ITextControl {
+ public:
+  [[nodiscard]] std::u16string Text() const override { return text; }
+  void SetText(std::u16string_view t) override { text = t; }
+  std::u16string text;
+};
+
+class FakeApplication : public IApplication {
+ public:
+  void ShowException(const std::exception& e) override { reports.emplace_back(e.what()); }
+  void Terminate() override { ++terminated; }
+  std::vector<std::string> reports;
+  int terminated = 0;
+};
+
+// One log of every system call both fakes see, in order.
+struct CallLog {
+  std::mutex lock;
+  std::vector<std::string> calls;
+  void Add(std::string c) {
+    const std::lock_guard g(lock);
+    calls.push_back(std::move(c));
+  }
+  std::vector<std::string> Get() {
+    const std::lock_guard g(lock);
+    return calls;
+  }
+};
+
+class FakeSlots : public IMailSlotSystem {
+ public:
+  explicit FakeSlots(CallLog& log) : log_(log) {}
+  MailSlotHandle Open(std::u16string_view) override {
+    log_.Add("slot open");
+    return present ? 7 : kInvalidMailSlotHandle;
+  }
+  std::optional<std::size_t> Write(MailSlotHandle, const std::uint8_t* data,
+                                   std::size_t count) override {
+    messages.emplace_back(reinterpret_cast<const char*>(data), count);
+    return count;
+  }
+  void Close(MailSlotHandle) override { log_.Add("slot close"); }
+  bool present = true;
+  std::vector<std::string> messages;
+
+ private:
+  CallLog& log_;
+};
+
+class IdleSocket : public IUdpSocket {
+ public:
+  IdleSocket(CallLog& log, bool failBind) : log_(log), failBind_(failBind) {}
+  void SetReuseAddress(bool) override {}
+  void Bind(const std::string&, std::uint16_t) override {
+    if (failBind_) throw EBindError();
+  }
+  void JoinGroup(const std::string&, const std::string&) override {}
+  void LeaveGroup(const std::string&, const std::string&) noexcept override {}
+  WaitResult WaitForDatagram(std::chrono::milliseconds timeout) override {
+    std::unique_lock g(m_);
+    cv_.wait_for(g, timeout, [&] { return closed_; });
+    return closed_ ? WaitResult::Closed : WaitResult::Timeout;
+  }
+  ReadResult Read(std::span<std::uint8_t>) override { return {}; }
+  void Close() noexcept override {
+    {
+      const std::lock_guard g(m_);
+      if (closed_) return;
+      closed_ = true;
+    }
+    log_.Add("udp close");
+    cv_.notify_all();
+  }
+  [[nodiscard]] bool IsOpen() const noexcept override {
+    const std::lock_guard g(m_);
+    return !closed_;
+  }
+
+ private:
+  CallLog& log_;
+  bool failBind_;
+  mutable std::mutex m_;
+  std::condition_variable cv_;
+  bool closed_ = false;
+};
+
+class FakeUdp : public IUdpPlatform {
+ public:
+  explicit FakeUdp(CallLog& log) : log_(log) {}
+  std::vector<LocalAddress> LocalAddresses() override { return {{false, "10.0.0.5"}}; }
+  std::unique_ptr<IUdpSocket> CreateSocket() override {
+    return std::make_unique<IdleSocket>(log_, failBind);
+  }
+  bool failBind = false;
+
+ private:
+  CallLog& log_;
+};
+
+class MainFormTest : public testing::Test {
+ protected:
+  void SetUp() override { MainThread::Attach(); }
+
+  std::unique_ptr<TMainForm> MakeForm() {
+    auto form = std::make_unique<TMainForm>(TMainForm::Controls{action, param1, param2, memo},
+                                            app, udp, slots);
+    form->OnChooseLanguage = [this] { ++languageChoices; };
+    return form;
+  }
+
+  CallLog log;
+  FakeText action, param1, param2, memo;
+  FakeApplication app;
+  FakeUdp udp{log};
+  FakeSlots slots{log};
+  int languageChoices = 0;
+};
+
+TEST_F(MainFormTest, CreationActivatesTheReceiverAndOpensNoSlot) {
+  auto form = MakeForm();
+  EXPECT_EQ(memo.text, u"Memo1");
+  form->Create();
+  EXPECT_TRUE(app.reports.empty());
+  ASSERT_NE(form->Receiver(), nullptr);
+  EXPECT_TRUE(form->Receiver()->Active());
+  ASSERT_NE(form->Messenger(), nullptr);
+  EXPECT_EQ(languageChoices, 1);
+  EXPECT_TRUE(log.Get().empty()) << "the slot is opened by the first write only";
+}
+
+TEST_F(MainFormTest, ReceiverFailureIsReportedOnceAndSkipsTheLanguageChoice) {
+  udp.failBind = true;
+  auto form = MakeForm();
+  form->Create();
+  ASSERT_EQ(app.reports.size(), 1U);
+  EXPECT_EQ(app.reports[0], "Could not bind socket. Address and port are already in use.");
+  EXPECT_EQ(languageChoices, 0);
+  EXPECT_FALSE(form->Receiver()->Active());
+  // The program runs on: the relay still writes.
+  form->ReceiverReceiveXML(*form->Receiver(), u"<a/>");
+  EXPECT_EQ(slots.messages, std::vector<std::string>{"<a/>"});
+}
+
+TEST_F(MainFormTest, RelayedCommandsReplaceTheLogAndBecomeOneMessageEach) {
+  auto form = MakeForm();
+  form->Create();
+  form->ReceiverReceiveXML(*form->Receiver(), u"first");
+  form->ReceiverReceiveXML(*form->Receiver(), u"Gr\u00FC\u00DFe \u20AC \u0416");
+  EXPECT_EQ(memo.text, u"Gr\u00FC\u00DFe \u20AC \u0416");
+  EXPECT_EQ(slots.messages, (std::vector<std::string>{"first", "Gr\xFC\xDF" "e \x80 ?"}));
+}
+
+TEST_F(MainFormTest, WithoutSlotTheLogIsStillUpdatedAndNothingIsReported) {
+  slots.present = false;
+  auto form = MakeForm();
+  form->Create();
+  EXPECT_EQ(TLVSyncClass::Update(u"lost"), u"OK");
+  EXPECT_EQ(memo.text, u"lost");
+  EXPECT_TRUE(slots.messages.empty());
+  EXPECT_TRUE(app.reports.empty());
+}
+
+TEST_F(MainFormTest, UpdateFromAnotherThreadWaitsForTheMainThread) {
+  auto form = MakeForm();
+  form->Create();
+  std::u16string result;
+  ServedThread worker([&] { result = TLVSyncClass::Update(u"from afar"); });
+  worker.WaitFor();
+  EXPECT_EQ(result, u"OK");
+  EXPECT_EQ(memo.text, u"from afar");
+  EXPECT_EQ(slots.messages, std::vector<std::string>{"from afar"});
+}
+
+TEST_F(MainFormTest, SendButtonWritesTheDocumentOfTheEditBoxes) {
+  auto form = MakeForm();
+  form->Create();
+  action.text = u"Next";
+  param1.text = u"1";
+  form->TntButton1Click();
+  EXPECT_TRUE(app.reports.empty());
+  EXPECT_EQ(slots.messages,
+            std::vector<std::string>{"<?xml version=\"1.0\" encoding=\"windows-1252\"?>\n"
+                                     "<LyravoxIPC><Remote><Next Param1=\"1\" Param2=\"\"/>"
+                                     "</Remote></LyravoxIPC>\n"});
+  EXPECT_EQ(action.text, u"Next") << "the edit boxes keep their texts";
+}
+
+TEST_F(MainFormTest, RefusedActionIsReportedAndWritesNothing) {
+  auto form = MakeForm();
+  form->Create();
+  action.text = u"two words";
+  form->TntButton1Click();
+  EXPECT_TRUE(slots.messages.empty());
+  ASSERT_EQ(app.reports.size(), 1U);
+  EXPECT_EQ(app.reports[0], "Illegal character in node name \"two words\"");
+}
+
+TEST_F(MainFormTest, ShutdownReleasesTheWriterBeforeTheReceiver) {
+  auto form = MakeForm();
+  form->Create();
+  form->ReceiverReceiveXML(*form->Receiver(), u"opens the slot");
+  form->Destroy();
+  const auto calls = log.Get();
+  const auto slotClose = std::find(calls.begin(), calls.end(), "slot close");
+  const auto udpClose = std::find(calls.begin(), calls.end(), "udp close");
+  ASSERT_NE(slotClose, calls.end());
+  ASSERT_NE(udpClose, calls.end());
+  EXPECT_LT(slotClose, udpClose);
+}
+
+TEST_F(MainFormTest, AfterTheWriterIsGoneCommandsAreShownButNotWritten) {
+  auto form = MakeForm();
+  form->Create();
+  form->FormDestroy();
+  EXPECT_EQ(form->Messenger(), nullptr);
+  EXPECT_EQ(TLVSyncClass::Update(u"late"), u"OK");
+  EXPECT_EQ(memo.text, u"late");
+  EXPECT_TRUE(slots.messages.empty());
+}
+
+TEST_F(MainFormTest, ExitItemEndsTheLoop) {
+  auto form = MakeForm();
+  form->btnCloseClick();
+  EXPECT_EQ(app.terminated, 1);
+}
+
+}  // namespace
+}  // namespace ostrivane

@@ -1,0 +1,110 @@
+// The program body on Linux: Qt's application object and event loop, the
+// hidden main window, and the platform's half of the main-thread rendezvous.
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <QAbstractEventDispatcher>
+#include <QApplication>
+#include <QGuiApplication>
+#include <QMessageBox>
+#include <QSocketNotifier>
+#include <array>
+#include <csignal>
+#include <cstdio>
+#include <exception>
+
+#include "app/exception_report.h"
+#include "app/main_form_qt.h"
+#include "app/modules.h"
+#include "net/udp_platform.h"
+#include "support/main_thread.h"
+
+namespace ostrivane {
+namespace {
+
+bool HasDisplay() {
+  const QString platform = QGuiApplication::platformName();
+  return platform != QLatin1String("offscreen") && platform != QLatin1String("minimal");
+}
+
+class QtApplication final : public IApplication {
+ public:
+  explicit QtApplication(std::string title) : title_(std::move(title)) {}
+
+  void ShowException(const std::exception& e) override {
+    const std::string text = ExceptionReportText(e.what());
+    std::fprintf(stderr, "%s: %s\n", title_.c_str(), text.c_str());
+    std::fflush(stderr);
+    if (HasDisplay()) {
+      QMessageBox box(QMessageBox::Critical, QString::fromStdString(title_),
+                      QString::fromStdString(text), QMessageBox::Ok);
+      box.exec();
+    }
+  }
+
+  void Terminate() override { QCoreApplication::quit(); }
+
+ private:
+  std::string title_;
+};
+
+// SIGINT and SIGTERM close the main window through the event loop.
+std::array<int, 2> g_signalPipe{-1, -1};
+
+extern "C" void OnTerminationSignal(int /*signal*/) {
+  const char byte = 1;
+  [[maybe_unused]] const ssize_t ignored = ::write(g_signalPipe[1], &byte, 1);
+}
+
+}  // namespace
+}  // namespace ostrivane
+
+int main(int argc, char** argv) {
+  using namespace ostrivane;
+  // Without a display the program runs all the same, on the offscreen platform.
+  if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") &&
+      qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+  }
+  InitializeModules();
+  int result = 0;
+  {
+    QApplication app(argc, argv);
+    QApplication::setQuitOnLastWindowClosed(false);
+    QtApplication application(ApplicationTitle(argc > 0 ? argv[0] : "ostrivane"));
+
+    MainThread::Attach();
+    MainThread::SetWakeUp([] {
+      QMetaObject::invokeMethod(
+          QCoreApplication::instance(), [] { MainThread::CheckSynchronize(); },
+          Qt::QueuedConnection);
+    });
+    QObject::connect(QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::aboutToBlock,
+                     [] { MainThread::CheckSynchronize(); });
+
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_signalPipe.data()) != 0) {
+      std::perror("socketpair");
+      return 1;
+    }
+    QSocketNotifier signalNotifier(g_signalPipe[0], QSocketNotifier::Read);
+    struct sigaction action {};
+    action.sa_handler = OnTerminationSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    ::sigaction(SIGINT, &action, nullptr);
+    ::sigaction(SIGTERM, &action, nullptr);
+
+    QtMainWindow window(application, DefaultUdpPlatform());
+    QObject::connect(&signalNotifier, &QSocketNotifier::activated, [&window] {
+      char byte = 0;
+      [[maybe_unused]] const ssize_t ignored = ::read(g_signalPipe[0], &byte, 1);
+      window.Form().btnCloseClick();
+    });
+    window.Form().Create();
+    result = QApplication::exec();
+    window.Form().Destroy();
+    MainThread::SetWakeUp({});
+  }
+  FinalizeModules();
+  return result;
+}
