@@ -26,7 +26,7 @@ const AnsiCase kCases[] = {
     {"Ascii", u"<cmd a=\"1\">Hi? ~</cmd>", "<cmd a=\"1\">Hi? ~</cmd>"},
     {"EmbeddedNul", std::u16string(u"a\0b", 3), std::string("a\0b", 3)},
     {"EuroSign", u"\u20AC", "\x80"},
-    {"SpecialsOf80To9F", u"\u201A\u0192\u2026\u0152\u017D\u2018\u2013\u2122\u0178",
+    {"WindowsBytes80To9F", u"\u201A\u0192\u2026\u0152\u017D\u2018\u2013\u2122\u0178",
      "\x82\x83\x85\x8C\x8E\x91\x96\x99\x9F"},
     {"UndefinedBytesKeepTheirControls", u"\u0081\u008D\u008F\u0090\u009D", "\x81\x8D\x8F\x90\x9D"},
     {"OtherC1ControlsHaveNoByte", u"\u0080\u009F", "??"},

@@ -1,5 +1,6 @@
 // DUtil's text routines: removing and counting characters, folding digits.
 #include <algorithm>
+#include <iterator>
 
 #include "support/dutil.h"
 #include "support/fold_digits.h"

@@ -1,5 +1,5 @@
 #include <algorithm>
-#include <stdexcept>
+#include <iterator>
 
 #include "support/fold_digits.h"
 #include "support/system_error.h"

@@ -53,7 +53,7 @@ int main(int argc, char** argv) {
 
   std::vector<unsigned> byteOf(0x10000);
   for (unsigned unit = 0; unit < 0x10000; ++unit) {
-    const wchar_t w = static_cast<wchar_t>(unit);
+    const auto w = static_cast<wchar_t>(unit);
     const std::string bytes = Convert(&w, 1);
     if (bytes.size() != 1) {
       return Fail("U+" + Hex(unit, 4, false) + " converts to " + std::to_string(bytes.size()) +

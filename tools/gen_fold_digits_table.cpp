@@ -61,7 +61,7 @@ int main(int argc, char** argv) {
     }
   }
   for (unsigned unit = 0xD800; unit < 0xE000; ++unit) {
-    const wchar_t in = static_cast<wchar_t>(unit);
+    const auto in = static_cast<wchar_t>(unit);
     wchar_t out = 0;
     if (FoldStringW(MAP_FOLDDIGITS, &in, 1, &out, 1) != 1 || out != in) {
       return Fail("the lone surrogate " + Hex(unit, 4, false) + " does not fold to itself");
