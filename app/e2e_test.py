@@ -40,7 +40,15 @@ def setup_network():
     """One namespace, two ends of a veth pair. Traffic between them carries
     local addresses, so martian filtering is relaxed for this namespace."""
     run("ip", "link", "set", "lo", "up")
-    run("ip", "link", "add", "va", "type", "veth", "peer", "name", "vb")
+    run("ip", "link", "add", "v0", "type", "veth", "peer", "name", "v1")
+    # The relay takes the first interface in the system's order: that one
+    # gets the host's address, whichever end of the pair it is.
+    order = subprocess.run(["ip", "-o", "link", "show"], capture_output=True,
+                           text=True).stdout
+    names = [line.split(":")[1].strip().split("@")[0] for line in order.splitlines()]
+    host, peer = [n for n in names if n in ("v0", "v1")]
+    run("ip", "link", "set", host, "name", "va")
+    run("ip", "link", "set", peer, "name", "vb")
     run("ip", "addr", "add", HOST_ADDR + "/24", "dev", "va")
     run("ip", "addr", "add", PEER_ADDR + "/24", "dev", "vb")
     run("ip", "link", "set", "va", "up")
@@ -52,10 +60,12 @@ def setup_network():
                 with open(path, "w") as f:
                     f.write(value)
     # Wait until the veth carrier is up, or the relay would skip the interface.
+    # (/sys still shows the machine's own interfaces: ask ip instead.)
     for _ in range(100):
-        with open("/sys/class/net/va/operstate") as f:
-            if f.read().strip() == "up":
-                break
+        link = subprocess.run(["ip", "-o", "link", "show", "va"], capture_output=True,
+                              text=True).stdout
+        if "LOWER_UP" in link and "state UP" in link:
+            break
         time.sleep(0.05)
 
 

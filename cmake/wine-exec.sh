@@ -23,8 +23,9 @@ export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
 mkdir -p "$WINEPREFIX"
 {
   flock 9
-  "$wineserver" -p60 </dev/null >/dev/null 2>&1 9>&- || true
-  if [ ! -f "$WINEPREFIX/system.reg" ]; then
+  # A newly started server gets its first client here, detached, so that the
+  # helper processes it starts never hold the caller's output open.
+  if "$wineserver" -p60 </dev/null >/dev/null 2>&1 9>&- || [ ! -f "$WINEPREFIX/system.reg" ]; then
     "$wine" cmd /c exit </dev/null >/dev/null 2>&1 9>&- || true
   fi
 } 9>"$WINEPREFIX/.ostrivane.lock"
