@@ -24,6 +24,7 @@
 
 #include "net/socket_error.h"
 #include "net/udp_platform.h"
+#include "support/system_error.h"
 
 namespace ostrivane {
 namespace {
@@ -139,9 +140,9 @@ struct IfAddrs {
   ifaddrs* list = nullptr;
   IfAddrs() {
     if (::getifaddrs(&list) != 0) {
-      const int error = errno;
-      throw std::runtime_error("System Error.  Code: " + std::to_string(error) + ".\r\n" +
-                               std::strerror(error));
+      // Reported as the system's error report, with the Windows error number
+      // of the same meaning: out of memory (8), or a general failure (31).
+      throw ESystemError(errno == ENOMEM ? 8U : 31U);
     }
   }
   ~IfAddrs() {
