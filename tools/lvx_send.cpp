@@ -19,13 +19,17 @@
 #include "net/remote_datagram.h"
 #include "relay/remote_command.h"
 #include "support/utf8.h"
+#include "tools/tool_cli.h"
 
 namespace ostrivane {
 namespace {
 
-constexpr int kExitOk = 0;
-constexpr int kExitFailure = 1;
-constexpr int kExitUsage = 2;
+using cli::Complain;
+using cli::Failure;
+using cli::kExitFailure;
+using cli::kExitOk;
+using cli::kExitUsage;
+using cli::UsageError;
 
 // The largest UDP payload over IPv4.
 constexpr std::size_t kMaxDatagram = 65507;
@@ -70,19 +74,6 @@ struct Options {
   std::optional<std::string> interfaceAddress;
   bool raw = false;
 };
-
-void Complain(const std::string& text) { std::fprintf(stderr, "lvx-send: %s\n", text.c_str()); }
-
-int UsageError(const std::string& text) {
-  Complain(text);
-  std::fprintf(stderr, "Try 'lvx-send --help'.\n");
-  return kExitUsage;
-}
-
-int Failure(const std::string& text) {
-  Complain(text);
-  return kExitFailure;
-}
 
 std::optional<unsigned long> ParsePort(std::string_view text) {
   if (text.empty() || text.size() > 5) return std::nullopt;
@@ -309,6 +300,7 @@ int Run(const Options& options) {
 }  // namespace ostrivane
 
 int main(int argc, char** argv) {
+  ostrivane::cli::g_toolName = "lvx-send";
   int exitCode = ostrivane::kExitOk;
   const auto options =
       ostrivane::ParseArguments(std::span(argv, static_cast<std::size_t>(argc)), exitCode);

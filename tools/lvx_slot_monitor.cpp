@@ -23,13 +23,17 @@
 #include "relay/mailslot.h"
 #include "relay/mailslot_posix.h"
 #include "support/utf8.h"
+#include "tools/tool_cli.h"
 
 namespace ostrivane {
 namespace {
 
-constexpr int kExitOk = 0;
-constexpr int kExitFailure = 1;
-constexpr int kExitUsage = 2;
+using cli::Complain;
+using cli::Failure;
+using cli::kExitFailure;
+using cli::kExitOk;
+using cli::kExitUsage;
+using cli::UsageError;
 
 // Longer messages are counted in full but printed cut to this length.
 constexpr std::size_t kMaxPrinted = std::size_t{1} << 20;
@@ -84,21 +88,6 @@ struct Options {
   std::optional<unsigned long> count;
   unsigned long readDelayMs = 0;
 };
-
-void Complain(const std::string& text) {
-  std::fprintf(stderr, "lvx-slot-monitor: %s\n", text.c_str());
-}
-
-int UsageError(const std::string& text) {
-  Complain(text);
-  std::fprintf(stderr, "Try 'lvx-slot-monitor --help'.\n");
-  return kExitUsage;
-}
-
-int Failure(const std::string& text) {
-  Complain(text);
-  return kExitFailure;
-}
 
 std::string ErrnoText(const std::string& what, const std::string& path) {
   return what + " " + path + ": " + std::strerror(errno);
@@ -421,6 +410,7 @@ int Run(const Options& options) {
 }  // namespace ostrivane
 
 int main(int argc, char** argv) {
+  ostrivane::cli::g_toolName = "lvx-slot-monitor";
   int exitCode = ostrivane::kExitOk;
   const auto options =
       ostrivane::ParseArguments(std::span(argv, static_cast<std::size_t>(argc)), exitCode);
