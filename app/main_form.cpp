@@ -3,14 +3,82 @@
 #include "relay/mailslot.h"
 #include "relay/remote_command.h"
 #include "support/ansi.h"
+#include "support/dutil.h"
 
 namespace ostrivane {
+namespace {
+
+// Stands in for a design component the platform did not build.
+class NoTexts final : public ITranslatable {
+ public:
+  [[nodiscard]] std::optional<std::u16string> GetText(TTextProperty) const override {
+    return std::nullopt;
+  }
+  void SetText(TTextProperty, std::u16string_view) override {}
+};
+
+}  // namespace
+
+std::vector<TTranslationEntry> MainFormTranslationData() {
+  using K = TEntryKind;
+  return {
+      {K::Caption, u"TMainForm", {u"MainForm", u""}},
+      {K::Caption, u"TntLabel1", {u"Action:", u""}},
+      {K::Caption, u"TntLabel2", {u"Param1:", u""}},
+      {K::Caption, u"TntLabel3", {u"Param2:", u""}},
+      {K::Caption, u"TntButton1", {u"Send", u""}},
+      {K::Caption, u"btnClose", {u"&Beenden", u"Exit"}},
+      {K::Hint, u"CoolTrayIcon1", {kTrayHint, kTrayHint}},
+      {K::Font, u"TMainForm", {u"MS Shell Dlg 2", u""}},
+      {K::MultiLine, u"Memo1.Lines", {u"Memo1", u""}},
+      {K::Charset, u"TMainForm", {u"DEFAULT_CHARSET", u""}},
+  };
+}
 
 TMainForm::TMainForm(Controls controls, IApplication& application, IUdpPlatform& udp,
                      IMailSlotSystem& mailslots)
-    : controls_(controls), application_(application), udp_(udp), mailslots_(mailslots) {
+    : IsGermanUI([] { return IsGermanUILanguage(); }),
+      controls_(controls),
+      application_(application),
+      udp_(udp),
+      mailslots_(mailslots) {
+  // The design, in the order it loads.
   controls_.Memo1.SetText(u"Memo1");
+
+  // The tray icon is shown while it loads, with its own image and hint. Its
+  // GUID is set first, so that the area knows the icon by that one GUID
+  // from its first appearance on.
+  const TIconImage icon = ProgramIcon();
+  CoolTrayIcon1 = std::make_unique<TNotificationIcon>(controls_.NotificationArea);
+  CoolTrayIcon1->SetGuid(kTrayIconGuid);
+  CoolTrayIcon1->SetHint(kTrayHint);
+  CoolTrayIcon1->SetIcon(icon);
+  CoolTrayIcon1->SetIconVisible(true);
+  CoolTrayIcon1->SetIconIndex(0);
+  ImageList1.Add(icon);
+  PopupMenu1.Add(u"btnClose", u"&Beenden", [this] { btnCloseClick(); });
+  siLang1 = std::make_unique<TTranslationTable>(
+      *this, std::vector<std::u16string>{u"German", u"English"}, MainFormTranslationData());
+
+  // Links between the components, once all of them exist.
+  CoolTrayIcon1->SetIconList(&ImageList1);
+  CoolTrayIcon1->SetPopupMenu(&PopupMenu1);
+  siLang1->SetLangDispatcher(&siLangDispatcher1);
+  CoolTrayIcon1->Loaded();
+
   MainForm = this;
+}
+
+ITranslatable& TMainForm::Self() {
+  static NoTexts none;
+  ITranslatable* self = controls_.Design.Find(ClassName());
+  return self != nullptr ? *self : none;
+}
+
+ITranslatable* TMainForm::FindComponent(std::u16string_view name) {
+  if (name == u"CoolTrayIcon1") return CoolTrayIcon1.get();
+  if (TMenuItem* item = PopupMenu1.Find(name)) return item;
+  return controls_.Design.Find(name);
 }
 
 TMainForm::~TMainForm() {
@@ -36,17 +104,21 @@ void TMainForm::Destroy() {
   }
   // The components go after FormDestroy: the receiver ends its listener,
   // still handing over what it had read; with the writer gone, such a
-  // command is shown but not written.
+  // command is shown but not written. Then the tray icon leaves the
+  // notification area.
   FReceiver.reset();
+  CoolTrayIcon1.reset();
+  siLang1.reset();
 }
 
 void TMainForm::FormCreate() {
   FMessenger = std::make_unique<TMailSlotWriter>(kLyravoxSlotName, mailslots_);
   FReceiver = std::make_unique<TLVUDPReceiver>(udp_);
-  FReceiver->SetOnReceiveXML(
-      [this](TLVUDPReceiver& Sender, std::u16string XML) { ReceiverReceiveXML(Sender, std::move(XML)); });
+  FReceiver->SetOnReceiveXML([this](TLVUDPReceiver& Sender, std::u16string XML) {
+    ReceiverReceiveXML(Sender, std::move(XML));
+  });
   FReceiver->SetActive(true);
-  if (OnChooseLanguage) OnChooseLanguage();
+  if (!IsGermanUI()) siLangDispatcher1.SetActiveLanguage(2);
 }
 
 void TMainForm::FormDestroy() {

@@ -9,6 +9,8 @@
 #include <string>
 #include <string_view>
 
+#include "app/notification_icon.h"
+#include "app/translation.h"
 #include "net/lv_udp.h"
 #include "relay/lv_sync.h"
 #include "relay/mailslot.h"
@@ -33,15 +35,30 @@ class IApplication {
   virtual void Terminate() = 0;
 };
 
-inline constexpr char16_t kLyravoxSlotName[] = u"Lyravox\\Messages";
+// The window's own controls as the platform built them, by design name,
+// for the translation table; the window itself is "TMainForm".
+class IDesignComponents {
+ public:
+  virtual ~IDesignComponents() = default;
+  virtual ITranslatable* Find(std::u16string_view name) = 0;
+};
 
-class TMainForm : public IRelayTarget {
+inline constexpr char16_t kLyravoxSlotName[] = u"Lyravox\\Messages";
+inline constexpr char16_t kTrayHint[] = u"Lyravox Remote Server";
+inline constexpr char16_t kTrayIconGuid[] = u"{2547D847-3F7E-44CD-B27C-EFE9602A2672}";
+
+// The window's translation table: language 1 German (the design), 2 English.
+std::vector<TTranslationEntry> MainFormTranslationData();
+
+class TMainForm : public IRelayTarget, public ITranslationWindow {
  public:
   struct Controls {
     ITextControl& edAction;
     ITextControl& edParam1;
     ITextControl& edParam2;
     ITextControl& Memo1;
+    IDesignComponents& Design;
+    INotificationArea& NotificationArea;
   };
 
   TMainForm(Controls controls, IApplication& application, IUdpPlatform& udp,
@@ -68,11 +85,24 @@ class TMainForm : public IRelayTarget {
   void ShowInLogBox(std::u16string_view text) override;
   TMailSlotWriter* Messenger() noexcept override { return FMessenger.get(); }
 
-  // Runs after the receiver was activated in FormCreate; the language
-  // choice goes here.
-  std::function<void()> OnChooseLanguage;
+  // The German-interface test that FormCreate asks (IsGermanUILanguage
+  // unless replaced).
+  std::function<bool()> IsGermanUI;
 
   [[nodiscard]] TLVUDPReceiver* Receiver() const noexcept { return FReceiver.get(); }
+
+  // Components without a window of their own.
+  TImageList ImageList1{16, 16};
+  TPopupMenu PopupMenu1;
+  std::unique_ptr<TNotificationIcon> CoolTrayIcon1;
+  TLanguageDispatcher siLangDispatcher1{{u"German", u"English"}};
+  std::unique_ptr<TTranslationTable> siLang1;
+
+  // ITranslationWindow
+  [[nodiscard]] std::u16string_view ClassName() const override { return u"TMainForm"; }
+  [[nodiscard]] std::u16string_view Name() const override { return u"MainForm"; }
+  ITranslatable& Self() override;
+  ITranslatable* FindComponent(std::u16string_view name) override;
 
  private:
   Controls controls_;

@@ -19,7 +19,84 @@ std::unique_ptr<T> Place(QWidget& parent, const char* name, int left, int top, i
   return control;
 }
 
+std::u16string FromQString(const QString& text) { return text.toStdU16String(); }
+
+// The caption of a label or a button.
+template <typename Widget>
+class QtCaption final : public ITranslatable {
+ public:
+  explicit QtCaption(Widget& widget) : widget_(widget) {}
+  [[nodiscard]] std::optional<std::u16string> GetText(TTextProperty property) const override {
+    if (property != TTextProperty::Caption) return std::nullopt;
+    return FromQString(widget_.text());
+  }
+  void SetText(TTextProperty property, std::u16string_view text) override {
+    if (property == TTextProperty::Caption) widget_.setText(ToQString(text));
+  }
+
+ private:
+  Widget& widget_;
+};
+
+// The window's caption and font. Qt fonts have no character set; the
+// window keeps the one it was given.
+class QtWindowTexts final : public ITranslatable {
+ public:
+  explicit QtWindowTexts(QWidget& window) : window_(window) {}
+  [[nodiscard]] std::optional<std::u16string> GetText(TTextProperty property) const override {
+    switch (property) {
+      case TTextProperty::Caption:
+        return FromQString(window_.windowTitle());
+      case TTextProperty::FontName:
+        return FromQString(window_.font().family());
+      default:
+        return std::nullopt;
+    }
+  }
+  void SetText(TTextProperty property, std::u16string_view text) override {
+    if (property == TTextProperty::Caption) {
+      window_.setWindowTitle(ToQString(text));
+    } else if (property == TTextProperty::FontName) {
+      QFont font = window_.font();
+      font.setFamily(ToQString(text));
+      window_.setFont(font);
+    }
+  }
+  [[nodiscard]] std::optional<int> FontCharset() const override { return charset_; }
+  void SetFontCharset(int charset) override { charset_ = charset; }
+
+ private:
+  QWidget& window_;
+  int charset_ = 1;  // DEFAULT_CHARSET
+};
+
+class QtMemoLines final : public ITranslatable {
+ public:
+  explicit QtMemoLines(QPlainTextEdit& memo) : memo_(memo) {}
+  [[nodiscard]] std::optional<std::u16string> GetText(TTextProperty property) const override {
+    if (property != TTextProperty::Lines) return std::nullopt;
+    return FromQString(memo_.toPlainText());
+  }
+  void SetText(TTextProperty property, std::u16string_view text) override {
+    if (property == TTextProperty::Lines) memo_.setPlainText(ToQString(text));
+  }
+
+ private:
+  QPlainTextEdit& memo_;
+};
+
 }  // namespace
+
+void QtDesignComponents::Add(std::u16string name, std::unique_ptr<ITranslatable> component) {
+  components_.emplace_back(std::move(name), std::move(component));
+}
+
+ITranslatable* QtDesignComponents::Find(std::u16string_view name) {
+  for (auto& [n, component] : components_) {
+    if (n == name) return component.get();
+  }
+  return nullptr;
+}
 
 std::u16string QtLineEditText::Text() const { return edit_.text().toStdU16String(); }
 void QtLineEditText::SetText(std::u16string_view text) { edit_.setText(ToQString(text)); }
@@ -27,7 +104,7 @@ void QtLineEditText::SetText(std::u16string_view text) { edit_.setText(ToQString
 std::u16string QtMemoText::Text() const { return memo_.toPlainText().toStdU16String(); }
 void QtMemoText::SetText(std::u16string_view text) { memo_.setPlainText(ToQString(text)); }
 
-QtMainWindow::QtMainWindow(IApplication& application, IUdpPlatform& udp)
+QtMainWindow::QtMainWindow(IApplication& application, IUdpPlatform& udp, bool withTray)
     : window_(std::make_unique<QWidget>()) {
   QWidget& w = *window_;
   w.setObjectName(QStringLiteral("MainForm"));
@@ -49,7 +126,8 @@ QtMainWindow::QtMainWindow(IApplication& application, IUdpPlatform& udp)
   TntButton1 = Place<QPushButton>(w, "TntButton1", 440, 85, 75, 25);
   TntButton1->setText(QStringLiteral("Send"));
   Memo1 = Place<QPlainTextEdit>(w, "Memo1", 176, 128, 313, 201);
-  for (QLabel* label : {TntLabel1.get(), TntLabel2.get(), TntLabel3.get()}) label->setFocusPolicy(Qt::NoFocus);
+  for (QLabel* label : {TntLabel1.get(), TntLabel2.get(), TntLabel3.get()})
+    label->setFocusPolicy(Qt::NoFocus);
   QWidget::setTabOrder(edAction.get(), edParam1.get());
   QWidget::setTabOrder(edParam1.get(), edParam2.get());
   QWidget::setTabOrder(edParam2.get(), TntButton1.get());
@@ -59,15 +137,27 @@ QtMainWindow::QtMainWindow(IApplication& application, IUdpPlatform& udp)
   param1Text_ = std::make_unique<QtLineEditText>(*edParam1);
   param2Text_ = std::make_unique<QtLineEditText>(*edParam2);
   memoText_ = std::make_unique<QtMemoText>(*Memo1);
+  design_.Add(u"TMainForm", std::make_unique<QtWindowTexts>(w));
+  design_.Add(u"TntLabel1", std::make_unique<QtCaption<QLabel>>(*TntLabel1));
+  design_.Add(u"TntLabel2", std::make_unique<QtCaption<QLabel>>(*TntLabel2));
+  design_.Add(u"TntLabel3", std::make_unique<QtCaption<QLabel>>(*TntLabel3));
+  design_.Add(u"TntButton1", std::make_unique<QtCaption<QPushButton>>(*TntButton1));
+  design_.Add(u"Memo1", std::make_unique<QtMemoLines>(*Memo1));
+  area_ = std::make_unique<QtNotificationArea>(withTray);
   form_ = std::make_unique<TMainForm>(
-      TMainForm::Controls{*actionText_, *param1Text_, *param2Text_, *memoText_}, application,
-      udp);
+      TMainForm::Controls{*actionText_, *param1Text_, *param2Text_, *memoText_, design_, *area_},
+      application, udp);
+  area_->SetIconHandler([this](TIconMessage message) {
+    if (form_ && form_->CoolTrayIcon1) form_->CoolTrayIcon1->HandleIconMessage(message);
+  });
   QObject::connect(TntButton1.get(), &QPushButton::clicked, [this] { form_->TntButton1Click(); });
 }
 
 QtMainWindow::~QtMainWindow() {
-  // The window's logic goes first, while the controls it writes to exist.
+  // The window's logic goes first, while the controls it writes to and the
+  // notification area exist.
   form_.reset();
+  area_.reset();
 }
 
 }  // namespace ostrivane

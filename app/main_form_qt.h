@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "app/main_form.h"
+#include "app/notification_area_qt.h"
 
 namespace ostrivane {
 
@@ -32,17 +33,30 @@ class QtMemoText final : public ITextControl {
   QPlainTextEdit& memo_;
 };
 
+// The texts of the window and its controls, by design name, for the
+// translation table.
+class QtDesignComponents final : public IDesignComponents {
+ public:
+  void Add(std::u16string name, std::unique_ptr<ITranslatable> component);
+  ITranslatable* Find(std::u16string_view name) override;
+
+ private:
+  std::vector<std::pair<std::u16string, std::unique_ptr<ITranslatable>>> components_;
+};
+
 // The window with its controls, named and placed as designed, and the
 // portable window logic wired to them.
 class QtMainWindow {
  public:
-  QtMainWindow(IApplication& application, IUdpPlatform& udp);
+  // `withTray`: whether there is a display to show a tray icon on.
+  QtMainWindow(IApplication& application, IUdpPlatform& udp, bool withTray);
   ~QtMainWindow();
   QtMainWindow(const QtMainWindow&) = delete;
   QtMainWindow& operator=(const QtMainWindow&) = delete;
 
   [[nodiscard]] QWidget& Widget() noexcept { return *window_; }
   [[nodiscard]] TMainForm& Form() noexcept { return *form_; }
+  [[nodiscard]] QtNotificationArea& NotificationArea() noexcept { return *area_; }
 
  private:
   // Declared first, destroyed last: the controls below are its children.
@@ -59,6 +73,8 @@ class QtMainWindow {
   std::unique_ptr<QtLineEditText> param1Text_;
   std::unique_ptr<QtLineEditText> param2Text_;
   std::unique_ptr<QtMemoText> memoText_;
+  QtDesignComponents design_;
+  std::unique_ptr<QtNotificationArea> area_;
   std::unique_ptr<TMainForm> form_;
 };
 

@@ -6,6 +6,7 @@
 #include <condition_variable>
 #include <thread>
 
+#include "app/test_fakes.h"
 #include "net/socket_error.h"
 #include "support/main_thread.h"
 
@@ -118,9 +119,12 @@ class MainFormTest : public testing::Test {
   void SetUp() override { MainThread::Attach(); }
 
   std::unique_ptr<TMainForm> MakeForm() {
-    auto form = std::make_unique<TMainForm>(TMainForm::Controls{action, param1, param2, memo},
-                                            app, udp, slots);
-    form->OnChooseLanguage = [this] { ++languageChoices; };
+    auto form = std::make_unique<TMainForm>(
+        TMainForm::Controls{action, param1, param2, memo, design, area}, app, udp, slots);
+    form->IsGermanUI = [this] {
+      ++languageChoices;
+      return german;
+    };
     return form;
   }
 
@@ -129,7 +133,11 @@ class MainFormTest : public testing::Test {
   FakeApplication app;
   FakeUdp udp{log};
   FakeSlots slots{log};
+  std::vector<std::string> designSets;
+  testutil::FakeDesign design{designSets};
+  testutil::FakeNotificationArea area;
   int languageChoices = 0;
+  bool german = true;
 };
 
 TEST_F(MainFormTest, CreationActivatesTheReceiverAndOpensNoSlot) {
@@ -163,7 +171,9 @@ TEST_F(MainFormTest, RelayedCommandsReplaceTheLogAndBecomeOneMessageEach) {
   form->ReceiverReceiveXML(*form->Receiver(), u"first");
   form->ReceiverReceiveXML(*form->Receiver(), u"Gr\u00FC\u00DFe \u20AC \u0416");
   EXPECT_EQ(memo.text, u"Gr\u00FC\u00DFe \u20AC \u0416");
-  EXPECT_EQ(slots.messages, (std::vector<std::string>{"first", "Gr\xFC\xDF" "e \x80 ?"}));
+  EXPECT_EQ(slots.messages, (std::vector<std::string>{"first",
+                                                      "Gr\xFC\xDF"
+                                                      "e \x80 ?"}));
 }
 
 TEST_F(MainFormTest, WithoutSlotTheLogIsStillUpdatedAndNothingIsReported) {
@@ -238,6 +248,77 @@ TEST_F(MainFormTest, ExitItemEndsTheLoop) {
   auto form = MakeForm();
   form->btnCloseClick();
   EXPECT_EQ(app.terminated, 1);
+}
+
+TEST_F(MainFormTest, DesignShowsTheIconWithHintAndLinksImageAndMenu) {
+  auto form = MakeForm();
+  using Strings = std::vector<std::string>;
+  Strings ops;
+  for (const auto& c : area.calls) ops.push_back(testutil::FakeNotificationArea::OpName(c.op));
+  // Hint, own image, shown, index, list linked, loaded: once more, version.
+  EXPECT_EQ(ops,
+            (Strings{"modify", "modify", "add", "modify", "modify", "modify", "add", "version"}));
+  ASSERT_GE(area.calls.size(), 3U);
+  EXPECT_EQ(area.calls[2].tip, u"Lyravox Remote Server");
+  EXPECT_TRUE(area.calls[2].hasIcon);
+  const auto configured = ParseGuid(kTrayIconGuid);
+  for (const auto& call : area.calls) EXPECT_TRUE(call.guid == *configured);
+  EXPECT_TRUE(area.shown);
+  ASSERT_EQ(form->ImageList1.Count(), 1);
+  const TBitmap32& first = form->ImageList1.Get(0).Sizes().front();
+  EXPECT_EQ(first.Width, 16);
+  EXPECT_EQ(first.Height, 16);
+  EXPECT_EQ(form->CoolTrayIcon1->Icon(), form->ImageList1.Get(0));
+  EXPECT_EQ(area.lastIcon, form->ImageList1.Get(0));
+  EXPECT_EQ(form->CoolTrayIcon1->PopupMenu(), &form->PopupMenu1);
+  ASSERT_EQ(form->PopupMenu1.Count(), 1U);
+  EXPECT_EQ(form->PopupMenu1.Item(0).Name(), u"btnClose");
+  EXPECT_EQ(form->PopupMenu1.Item(0).Caption(), u"&Beenden");
+  EXPECT_FALSE(form->PopupMenu1.Item(0).Default);
+  EXPECT_EQ(form->siLangDispatcher1.Language(), u"German");
+  EXPECT_EQ(form->siLang1->LangDispatcher(), &form->siLangDispatcher1);
+}
+
+TEST_F(MainFormTest, EnglishInterfaceChangesOnlyTheMenuEntry) {
+  german = false;
+  auto form = MakeForm();
+  const auto callsBefore = area.calls.size();
+  form->Create();
+  EXPECT_EQ(languageChoices, 1);
+  EXPECT_EQ(form->siLangDispatcher1.ActiveLanguage(), 2);
+  EXPECT_EQ(form->siLangDispatcher1.Language(), u"English");
+  EXPECT_EQ(form->PopupMenu1.Item(0).Caption(), u"Exit");
+  EXPECT_EQ(form->CoolTrayIcon1->Hint(), u"Lyravox Remote Server");
+  EXPECT_EQ(area.calls.size(), callsBefore) << "the tray icon is not touched";
+  EXPECT_TRUE(designSets.empty()) << designSets.front();
+}
+
+TEST_F(MainFormTest, GermanInterfaceOrFailedStartKeepsTheDesignLanguage) {
+  {
+    auto form = MakeForm();
+    form->Create();
+    EXPECT_EQ(form->PopupMenu1.Item(0).Caption(), u"&Beenden");
+  }
+  german = false;
+  udp.failBind = true;
+  auto form = MakeForm();
+  form->Create();
+  EXPECT_EQ(languageChoices, 1) << "not asked after the receiver failed";
+  EXPECT_EQ(form->siLangDispatcher1.ActiveLanguage(), 1);
+  EXPECT_EQ(form->PopupMenu1.Item(0).Caption(), u"&Beenden");
+}
+
+TEST_F(MainFormTest, TrayMenuEntryClosesTheWindowAndTheIconGoesLast) {
+  auto form = MakeForm();
+  form->Create();
+  area.choose = 0;
+  form->CoolTrayIcon1->HandleIconMessage(TIconMessage::RButtonDown);
+  EXPECT_EQ(area.menuCaptions, std::vector<std::u16string>{u"&Beenden"});
+  EXPECT_EQ(app.terminated, 1);
+  form->Destroy();
+  EXPECT_FALSE(area.shown);
+  EXPECT_EQ(area.log.back(), "delete");
+  EXPECT_FALSE(form->Receiver()) << "the receiver went before";
 }
 
 }  // namespace

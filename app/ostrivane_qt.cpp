@@ -61,10 +61,18 @@ extern "C" void OnTerminationSignal(int /*signal*/) {
 
 int main(int argc, char** argv) {
   using namespace ostrivane;
-  // Without a display the program runs all the same, on the offscreen platform.
-  if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") &&
-      qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
+  // Without a display the program runs all the same, on the offscreen
+  // platform; also when the display it was given cannot be reached.
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+    const bool x11 = !qEnvironmentVariableIsEmpty("DISPLAY");
+    const bool wayland = !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+    if (!x11 && !wayland) {
+      qputenv("QT_QPA_PLATFORM", "offscreen");
+    } else if (wayland && (!x11 || qgetenv("XDG_SESSION_TYPE") == "wayland")) {
+      qputenv("QT_QPA_PLATFORM", "wayland;xcb;offscreen");
+    } else {
+      qputenv("QT_QPA_PLATFORM", "xcb;wayland;offscreen");
+    }
   }
   InitializeModules();
   int result = 0;
@@ -94,7 +102,7 @@ int main(int argc, char** argv) {
     ::sigaction(SIGINT, &action, nullptr);
     ::sigaction(SIGTERM, &action, nullptr);
 
-    QtMainWindow window(application, DefaultUdpPlatform());
+    QtMainWindow window(application, DefaultUdpPlatform(), HasDisplay());
     QObject::connect(&signalNotifier, &QSocketNotifier::activated, [&window] {
       char byte = 0;
       [[maybe_unused]] const ssize_t ignored = ::read(g_signalPipe[0], &byte, 1);

@@ -1,0 +1,272 @@
+#include "app/notification_icon.h"
+
+#include <random>
+#include <stdexcept>
+
+namespace ostrivane {
+
+TIconImage ProgramIcon() {
+  std::vector<TBitmap32> sizes;
+  for (const int size : kProgramIconSizes) sizes.push_back(DrawProgramIcon(size));
+  return TIconImage(std::move(sizes));
+}
+
+int TImageList::Add(TIconImage image) {
+  const bool fits =
+      std::any_of(image.Sizes().begin(), image.Sizes().end(),
+                  [&](const TBitmap32& b) { return b.Width == width_ && b.Height == height_; });
+  if (!fits) throw std::invalid_argument("image does not have the list's size");
+  images_.push_back(std::move(image));
+  return Count() - 1;
+}
+
+// --- menu ------------------------------------------------------------------
+
+std::optional<std::u16string> TMenuItem::GetText(TTextProperty property) const {
+  if (property == TTextProperty::Caption) return caption_;
+  return std::nullopt;
+}
+
+void TMenuItem::SetText(TTextProperty property, std::u16string_view text) {
+  if (property == TTextProperty::Caption) SetCaption(text);
+}
+
+TMenuItem& TPopupMenu::Add(std::u16string name, std::u16string caption,
+                           std::function<void()> onClick) {
+  items_.push_back(
+      std::make_unique<TMenuItem>(std::move(name), std::move(caption), std::move(onClick)));
+  return *items_.back();
+}
+
+TMenuItem* TPopupMenu::Find(std::u16string_view name) const {
+  for (const auto& item : items_) {
+    if (item->Name() == name) return item.get();
+  }
+  return nullptr;
+}
+
+TMenuItem* TPopupMenu::DefaultItem() const {
+  for (const auto& item : items_) {
+    if (item->Default) return item.get();
+  }
+  return nullptr;
+}
+
+// --- GUIDs and hints -------------------------------------------------------
+
+std::u16string TrayTip(std::u16string_view hint) {
+  if (hint.size() <= kMaxHintLength) return std::u16string(hint);
+  std::size_t length = kMaxHintLength;
+  const char16_t last = hint[length - 1];
+  if (last >= 0xD800 && last <= 0xDBFF) --length;  // its trail unit is cut off
+  return std::u16string(hint.substr(0, length));
+}
+
+std::optional<TGUID> ParseGuid(std::u16string_view text) {
+  // {XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}
+  constexpr std::size_t kLength = 38;
+  if (text.size() != kLength || text.front() != u'{' || text.back() != u'}') return std::nullopt;
+  std::uint8_t bytes[16]{};
+  std::size_t nibble = 0;
+  for (std::size_t i = 1; i + 1 < kLength; ++i) {
+    const char16_t c = text[i];
+    if (i == 9 || i == 14 || i == 19 || i == 24) {
+      if (c != u'-') return std::nullopt;
+      continue;
+    }
+    unsigned value = 0;
+    if (c >= u'0' && c <= u'9') {
+      value = static_cast<unsigned>(c - u'0');
+    } else if (c >= u'a' && c <= u'f') {
+      value = static_cast<unsigned>(c - u'a' + 10);
+    } else if (c >= u'A' && c <= u'F') {
+      value = static_cast<unsigned>(c - u'A' + 10);
+    } else {
+      return std::nullopt;
+    }
+    bytes[nibble / 2] =
+        static_cast<std::uint8_t>(static_cast<unsigned>(bytes[nibble / 2]) << 4U | value);
+    ++nibble;
+  }
+  TGUID guid;
+  guid.D1 = static_cast<std::uint32_t>(bytes[0]) << 24U |
+            static_cast<std::uint32_t>(bytes[1]) << 16U |
+            static_cast<std::uint32_t>(bytes[2]) << 8U | bytes[3];
+  guid.D2 = static_cast<std::uint16_t>(bytes[4] << 8U | bytes[5]);
+  guid.D3 = static_cast<std::uint16_t>(bytes[6] << 8U | bytes[7]);
+  std::copy(bytes + 8, bytes + 16, guid.D4.begin());
+  return guid;
+}
+
+TGUID NewGuid() {
+  std::random_device source;
+  std::uint8_t bytes[16];
+  for (auto& b : bytes) b = static_cast<std::uint8_t>(source());
+  bytes[6] = static_cast<std::uint8_t>((bytes[6] & 0x0FU) | 0x40U);  // version 4
+  bytes[8] = static_cast<std::uint8_t>((bytes[8] & 0x3FU) | 0x80U);  // RFC 4122 variant
+  TGUID guid;
+  guid.D1 = static_cast<std::uint32_t>(bytes[0]) << 24U |
+            static_cast<std::uint32_t>(bytes[1]) << 16U |
+            static_cast<std::uint32_t>(bytes[2]) << 8U | bytes[3];
+  guid.D2 = static_cast<std::uint16_t>(bytes[4] << 8U | bytes[5]);
+  guid.D3 = static_cast<std::uint16_t>(bytes[6] << 8U | bytes[7]);
+  std::copy(bytes + 8, bytes + 16, guid.D4.begin());
+  return guid;
+}
+
+// --- the icon --------------------------------------------------------------
+
+TNotificationIcon::TNotificationIcon(INotificationArea& area) : area_(area) {
+  record_.ID = reinterpret_cast<std::uintptr_t>(this);
+  record_.CallbackMessage = kTrayCallbackMessage;
+}
+
+TNotificationIcon::~TNotificationIcon() { SetIconVisible(false); }
+
+void TNotificationIcon::FillRecord() {
+  record_.Icon = icon_.Empty() ? nullptr : &icon_;
+  record_.Tip = showHint_ ? TrayTip(hint_) : std::u16string();
+  if (area_.UsesGuid() && guid_ == TGUID{}) guid_ = NewGuid();
+  record_.Guid = guid_;
+  record_.Version = behavior_ == TTrayBehavior::bhWin95 ? 0 : 3;
+}
+
+void TNotificationIcon::Send(TNotifyOp op) {
+  FillRecord();
+  area_.Notify(op, record_);
+}
+
+void TNotificationIcon::SetHint(std::u16string_view hint) {
+  hint_ = hint;
+  Send(TNotifyOp::Modify);
+}
+
+void TNotificationIcon::SetShowHint(bool show) {
+  showHint_ = show;
+  Send(TNotifyOp::Modify);
+}
+
+void TNotificationIcon::SetIcon(TIconImage icon) {
+  icon_ = std::move(icon);
+  Send(TNotifyOp::Modify);
+}
+
+void TNotificationIcon::SetIconList(TImageList* list) {
+  iconList_ = list;
+  SetIconIndex(0);
+}
+
+void TNotificationIcon::SetIconIndex(int index) {
+  if (iconList_ != nullptr && iconList_->Count() > 0) {
+    iconIndex_ = std::clamp(index, 0, iconList_->Count() - 1);
+    icon_ = iconList_->Get(iconIndex_);
+  } else {
+    iconIndex_ = 0;
+  }
+  Send(TNotifyOp::Modify);
+}
+
+void TNotificationIcon::SetIconVisible(bool visible) {
+  iconVisible_ = visible;
+  Send(visible ? TNotifyOp::Add : TNotifyOp::Delete);
+}
+
+void TNotificationIcon::SetGuid(std::u16string_view text) {
+  guid_ = ParseGuid(text).value_or(NewGuid());
+}
+
+void TNotificationIcon::SetBehavior(TTrayBehavior behavior) {
+  behavior_ = behavior;
+  Send(TNotifyOp::SetVersion);
+}
+
+void TNotificationIcon::Refresh() { Send(TNotifyOp::Modify); }
+
+void TNotificationIcon::Loaded() {
+  Refresh();
+  SetIconVisible(iconVisible_);
+  CycleIcons = false;
+  WantEnterExitEvents = false;
+  SetBehavior(behavior_);
+}
+
+void TNotificationIcon::HandleAreaCreated() {
+  if (iconVisible_) Send(TNotifyOp::Add);
+}
+
+void TNotificationIcon::PopupAtCursor() {
+  const auto at = area_.CursorPos();
+  if (!at) return;
+  Popup(at->X, at->Y);
+}
+
+void TNotificationIcon::Popup(int x, int y) {
+  if (popupMenu_ == nullptr) return;
+  area_.SetForeground();
+  area_.ProcessMessages();
+  const auto chosen = area_.TrackPopupMenu(*popupMenu_, TPoint{x, y});
+  area_.WakeMainThread();
+  // The menu may have been taken away while it was open.
+  if (chosen && popupMenu_ != nullptr && *chosen < popupMenu_->Count()) {
+    popupMenu_->Item(*chosen).Click();
+  }
+}
+
+void TNotificationIcon::HandleIconMessage(TIconMessage message) {
+  if (!Enabled) return;
+  // The pointer's position is asked for only when a handler wants it.
+  const auto button = [this](const std::function<void(TMouseButton, TPoint)>& handler,
+                             TMouseButton which) {
+    if (handler) handler(which, area_.CursorPos().value_or(TPoint{}));
+  };
+  switch (message) {
+    case TIconMessage::RButtonDown:
+      button(OnMouseDown, TMouseButton::Right);
+      if (popupMenu_ != nullptr && popupMenu_->AutoPopup) {
+        area_.SetForeground();
+        PopupAtCursor();
+      }
+      break;
+    case TIconMessage::LButtonDblClk:
+      if (OnDblClick) OnDblClick();
+      if (popupMenu_ != nullptr && popupMenu_->AutoPopup && !LeftPopup) {
+        if (const TMenuItem* item = popupMenu_->DefaultItem()) item->Click();
+      }
+      break;
+    case TIconMessage::LButtonDown:
+      button(OnMouseDown, TMouseButton::Left);
+      break;
+    case TIconMessage::MButtonDown:
+      button(OnMouseDown, TMouseButton::Middle);
+      break;
+    case TIconMessage::LButtonUp:
+      if (OnClick) OnClick();
+      button(OnMouseUp, TMouseButton::Left);
+      break;
+    case TIconMessage::RButtonUp:
+      button(OnMouseUp, TMouseButton::Right);
+      break;
+    case TIconMessage::MButtonUp:
+      button(OnMouseUp, TMouseButton::Middle);
+      break;
+    case TIconMessage::MouseMove:
+      if (OnMouseMove) OnMouseMove(area_.CursorPos().value_or(TPoint{}));
+      break;
+    case TIconMessage::BalloonShow:
+    case TIconMessage::BalloonHide:
+    case TIconMessage::BalloonTimeout:
+    case TIconMessage::BalloonUserClick:
+      break;  // no balloons are ever shown
+  }
+}
+
+std::optional<std::u16string> TNotificationIcon::GetText(TTextProperty property) const {
+  if (property == TTextProperty::Hint) return hint_;
+  return std::nullopt;
+}
+
+void TNotificationIcon::SetText(TTextProperty property, std::u16string_view text) {
+  if (property == TTextProperty::Hint) SetHint(text);
+}
+
+}  // namespace ostrivane

@@ -1,0 +1,271 @@
+#include "app/notification_icon.h"
+
+#include <gtest/gtest.h>
+
+#include "app/test_fakes.h"
+#include "support/test_util.h"
+
+namespace ostrivane {
+namespace {
+
+using testutil::FakeNotificationArea;
+using Strings = std::vector<std::string>;
+
+// --- hint and GUID texts ----------------------------------------------------
+
+struct TipCase {
+  const char* name;
+  std::u16string hint;
+  std::u16string tip;
+};
+
+class TrayTipTest : public testing::TestWithParam<TipCase> {};
+
+TEST_P(TrayTipTest, CutsToTheAreasLength) { EXPECT_EQ(TrayTip(GetParam().hint), GetParam().tip); }
+
+INSTANTIATE_TEST_SUITE_P(
+    Hints, TrayTipTest,
+    testing::Values(TipCase{"empty", u"", u""},
+                    TipCase{"short", u"Lyravox Remote Server", u"Lyravox Remote Server"},
+                    TipCase{"exactly127", std::u16string(127, u'a'), std::u16string(127, u'a')},
+                    TipCase{"128", std::u16string(127, u'a') + u"b", std::u16string(127, u'a')},
+                    TipCase{"300", std::u16string(300, u'x'), std::u16string(127, u'x')},
+                    // A pair whose lead unit would be the 127th goes whole.
+                    TipCase{"pairAcrossTheCut", std::u16string(126, u'a') + u"\U0001F600",
+                            std::u16string(126, u'a')},
+                    TipCase{"pairBeforeTheCut", std::u16string(125, u'a') + u"\U0001F600z",
+                            std::u16string(125, u'a') + u"\U0001F600"}),
+    testutil::CaseName());
+
+struct GuidCase {
+  const char* name;
+  std::u16string text;
+  bool valid;
+};
+
+class ParseGuidTest : public testing::TestWithParam<GuidCase> {};
+
+TEST_P(ParseGuidTest, OnlyTheBracedFormParses) {
+  EXPECT_EQ(ParseGuid(GetParam().text).has_value(), GetParam().valid);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Texts, ParseGuidTest,
+    testing::Values(GuidCase{"upper", u"{2547D847-3F7E-44CD-B27C-EFE9602A2672}", true},
+                    GuidCase{"lower", u"{2547d847-3f7e-44cd-b27c-efe9602a2672}", true},
+                    GuidCase{"noBraces", u"2547D847-3F7E-44CD-B27C-EFE9602A2672", false},
+                    GuidCase{"short", u"{2547D847-3F7E-44CD-B27C-EFE9602A267}", false},
+                    GuidCase{"badDigit", u"{2547D847-3F7E-44CD-B27C-EFE9602A267G}", false},
+                    GuidCase{"dashMoved", u"{2547D8473-F7E-44CD-B27C-EFE9602A2672}", false},
+                    GuidCase{"empty", u"", false}),
+    testutil::CaseName());
+
+TEST(Guid, ParsedFieldsAndNewOnes) {
+  const auto guid = ParseGuid(u"{2547D847-3F7E-44CD-B27C-EFE9602A2672}");
+  ASSERT_TRUE(guid);
+  EXPECT_EQ(guid->D1, 0x2547D847U);
+  EXPECT_EQ(guid->D2, 0x3F7E);
+  EXPECT_EQ(guid->D3, 0x44CD);
+  EXPECT_EQ(guid->D4,
+            (std::array<std::uint8_t, 8>{0xB2, 0x7C, 0xEF, 0xE9, 0x60, 0x2A, 0x26, 0x72}));
+  const TGUID a = NewGuid();
+  const TGUID b = NewGuid();
+  EXPECT_FALSE(a == b);
+  EXPECT_EQ(a.D3 >> 12, 4) << "version 4";
+  EXPECT_EQ(a.D4[0] >> 6, 2) << "RFC 4122 variant";
+}
+
+// --- the icon's properties --------------------------------------------------
+
+class NotificationIconTest : public testing::Test {
+ protected:
+  static TIconImage Picture(int size, std::uint32_t color) {
+    return TIconImage({TBitmap32{
+        size, size, std::vector<std::uint32_t>(static_cast<std::size_t>(size * size), color)}});
+  }
+  Strings Ops() const {
+    Strings ops;
+    for (const auto& c : area.calls) ops.push_back(FakeNotificationArea::OpName(c.op));
+    return ops;
+  }
+
+  FakeNotificationArea area;
+};
+
+TEST_F(NotificationIconTest, PropertiesSendWhatTheAreaNeeds) {
+  TNotificationIcon icon(area);
+  icon.SetHint(u"hint");
+  icon.SetIconVisible(true);
+  icon.SetBehavior(TTrayBehavior::bhWin95);
+  icon.SetShowHint(false);
+  icon.Refresh();
+  icon.SetIconVisible(false);
+  EXPECT_EQ(Ops(), (Strings{"modify", "add", "version", "modify", "modify", "delete"}));
+  EXPECT_EQ(area.calls[1].tip, u"hint");
+  EXPECT_FALSE(area.calls[1].hasIcon) << "no image yet";
+  EXPECT_EQ(area.calls[3].tip, u"") << "hint hidden";
+  EXPECT_EQ(icon.Record().Version, 0U);
+  EXPECT_EQ(icon.Record().CallbackMessage, 0x800U);
+  EXPECT_EQ(icon.Record().ID, reinterpret_cast<std::uintptr_t>(&icon));
+}
+
+TEST_F(NotificationIconTest, IndexIsClampedToTheListAndCopiesItsImage) {
+  TImageList list(16, 16);
+  list.Add(Picture(16, 0xFF000001));
+  list.Add(Picture(16, 0xFF000002));
+  TNotificationIcon icon(area);
+  icon.SetIconIndex(3);
+  EXPECT_EQ(icon.IconIndex(), 0) << "no list";
+  icon.SetIconList(&list);
+  EXPECT_EQ(icon.Icon(), list.Get(0));
+  icon.SetIconIndex(5);
+  EXPECT_EQ(icon.IconIndex(), 1);
+  EXPECT_EQ(icon.Icon(), list.Get(1));
+  icon.SetIconIndex(-2);
+  EXPECT_EQ(icon.IconIndex(), 0);
+  icon.SetIconIndex(1);
+  icon.SetIconList(&list);
+  EXPECT_EQ(icon.IconIndex(), 0) << "linking a list resets the index";
+  EXPECT_EQ(Ops(), Strings(6, "modify"));
+  EXPECT_THROW(list.Add(Picture(32, 0xFF000003)), std::invalid_argument);
+}
+
+TEST_F(NotificationIconTest, GuidFromTextOrNewWhereTheAreaNeedsOne) {
+  TNotificationIcon icon(area);
+  icon.SetGuid(u"{2547D847-3F7E-44CD-B27C-EFE9602A2672}");
+  EXPECT_EQ(icon.Guid().D1, 0x2547D847U);
+  EXPECT_TRUE(area.calls.empty()) << "setting the GUID sends nothing";
+  icon.SetGuid(u"not a guid");
+  EXPECT_FALSE(icon.Guid() == TGUID{});
+  EXPECT_NE(icon.Guid().D1, 0x2547D847U);
+
+  FakeNotificationArea guidArea;
+  guidArea.usesGuid = true;
+  TNotificationIcon unnamed(guidArea);
+  unnamed.SetIconVisible(true);
+  EXPECT_FALSE(unnamed.Guid() == TGUID{}) << "a GUID is made when the record is filled";
+  EXPECT_TRUE(guidArea.calls[0].guid == unnamed.Guid());
+}
+
+TEST_F(NotificationIconTest, DestructionRemovesTheIconAndAreaRestartReAddsIt) {
+  {
+    TNotificationIcon icon(area);
+    icon.HandleAreaCreated();
+    EXPECT_TRUE(area.calls.empty()) << "not visible: nothing to re-add";
+    icon.SetIconVisible(true);
+    icon.HandleAreaCreated();
+  }
+  EXPECT_EQ(Ops(), (Strings{"add", "add", "delete"}));
+}
+
+// --- mouse actions ----------------------------------------------------------
+
+struct MouseCase {
+  const char* name;
+  TIconMessage message;
+  Strings log;  // what the area is asked, in order
+  int clicks;   // runs of the menu entry
+};
+
+class IconMouseTest : public testing::TestWithParam<MouseCase> {
+ protected:
+  void SetUp() override {
+    menu.Add(u"btnClose", u"&Beenden", [this] { ++clicks; });
+    icon.SetPopupMenu(&menu);
+    area.log.clear();
+    area.choose = 0;
+  }
+  FakeNotificationArea area;
+  TNotificationIcon icon{area};
+  TPopupMenu menu;
+  int clicks = 0;
+};
+
+TEST_P(IconMouseTest, OnlyTheRightButtonOpensTheMenu) {
+  icon.HandleIconMessage(GetParam().message);
+  EXPECT_EQ(area.log, GetParam().log);
+  EXPECT_EQ(clicks, GetParam().clicks);
+}
+
+const Strings kMenuOpened{"foreground", "cursor", "foreground", "process", "track 300,200", "wake"};
+
+INSTANTIATE_TEST_SUITE_P(
+    Messages, IconMouseTest,
+    testing::Values(MouseCase{"RightDown", TIconMessage::RButtonDown, kMenuOpened, 1},
+                    MouseCase{"RightUp", TIconMessage::RButtonUp, {}, 0},
+                    MouseCase{"LeftDown", TIconMessage::LButtonDown, {}, 0},
+                    MouseCase{"LeftUp", TIconMessage::LButtonUp, {}, 0},
+                    MouseCase{"LeftDouble", TIconMessage::LButtonDblClk, {}, 0},
+                    MouseCase{"MiddleDown", TIconMessage::MButtonDown, {}, 0},
+                    MouseCase{"MiddleUp", TIconMessage::MButtonUp, {}, 0},
+                    MouseCase{"Move", TIconMessage::MouseMove, {}, 0},
+                    MouseCase{"Balloon", TIconMessage::BalloonUserClick, {}, 0},
+                    MouseCase{"Unknown", static_cast<TIconMessage>(0x209), {}, 0}),
+    testutil::CaseName());
+
+TEST_F(IconMouseTest, MenuClosedWithoutChoiceRunsNothing) {
+  area.choose.reset();
+  icon.HandleIconMessage(TIconMessage::RButtonDown);
+  EXPECT_EQ(area.log, kMenuOpened);
+  EXPECT_EQ(clicks, 0);
+}
+
+TEST_F(IconMouseTest, NothingWhenDisabledUnknownCursorOrNoAutoPopup) {
+  icon.Enabled = false;
+  icon.HandleIconMessage(TIconMessage::RButtonDown);
+  EXPECT_TRUE(area.log.empty());
+  icon.Enabled = true;
+
+  area.cursor.reset();
+  icon.HandleIconMessage(TIconMessage::RButtonDown);
+  EXPECT_EQ(area.log, (Strings{"foreground", "cursor"}));
+  area.cursor = TPoint{1, 2};
+  area.log.clear();
+
+  menu.AutoPopup = false;
+  icon.HandleIconMessage(TIconMessage::RButtonDown);
+  EXPECT_TRUE(area.log.empty());
+  EXPECT_EQ(clicks, 0);
+}
+
+TEST_F(IconMouseTest, DoubleClickRunsOnlyADefaultEntry) {
+  TMenuItem& second = menu.Add(u"other", u"Other", [this] { clicks += 10; });
+  icon.HandleIconMessage(TIconMessage::LButtonDblClk);
+  EXPECT_EQ(clicks, 0);
+  second.Default = true;
+  icon.HandleIconMessage(TIconMessage::LButtonDblClk);
+  EXPECT_EQ(clicks, 10);
+  icon.LeftPopup = true;
+  icon.HandleIconMessage(TIconMessage::LButtonDblClk);
+  EXPECT_EQ(clicks, 10);
+  EXPECT_TRUE(area.log.empty()) << "no menu is shown";
+}
+
+TEST_F(IconMouseTest, EventsWithHandlersGetTheButtonAndPosition) {
+  std::vector<std::pair<TMouseButton, TPoint>> downs;
+  int doubles = 0;
+  icon.OnMouseDown = [&](TMouseButton b, TPoint p) { downs.emplace_back(b, p); };
+  icon.OnDblClick = [&] { ++doubles; };
+  icon.HandleIconMessage(TIconMessage::LButtonDown);
+  icon.HandleIconMessage(TIconMessage::MButtonDown);
+  icon.HandleIconMessage(TIconMessage::LButtonDblClk);
+  ASSERT_EQ(downs.size(), 2U);
+  EXPECT_EQ(downs[0].first, TMouseButton::Left);
+  EXPECT_EQ(downs[1].first, TMouseButton::Middle);
+  EXPECT_EQ(downs[0].second, (TPoint{300, 200}));
+  EXPECT_EQ(doubles, 1);
+}
+
+TEST_F(IconMouseTest, PopupWithoutMenuDoesNothing) {
+  icon.SetPopupMenu(nullptr);
+  icon.Popup(5, 6);
+  icon.HandleIconMessage(TIconMessage::RButtonDown);
+  EXPECT_TRUE(area.log.empty());
+  icon.SetPopupMenu(&menu);
+  icon.Popup(5, 6);
+  EXPECT_EQ(area.log, (Strings{"foreground", "process", "track 5,6", "wake"}));
+  EXPECT_EQ(area.menuCaptions, std::vector<std::u16string>{u"&Beenden"});
+}
+
+}  // namespace
+}  // namespace ostrivane

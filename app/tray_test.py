@@ -1,0 +1,382 @@
+#!/usr/bin/env python3
+"""Tests of the tray icon on a real X server: Xvfb with the `trayer` tray
+host, the real `ostrivane` binary, clicks by xdotool and screenshots by
+ImageMagick. The screenshots stay in the folder given by --shots.
+
+The relay binds its datagram port and joins its group, so everything runs
+inside a network namespace of the test's own (only loopback in it): the
+script re-executes itself under `unshare --net --map-root-user`.
+
+Usage: tray_test.py --ostrivane PATH --shots DIR [unittest options]
+"""
+import argparse
+import os
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+OSTRIVANE = None
+SHOTS = None
+CONVERT = "/usr/bin/convert"
+IMPORT = "/usr/bin/import"
+TILE = (0x0E, 0x6B, 0x78)  # the icon's tile colour
+SCREEN = (640, 480)
+
+
+def in_own_namespace():
+    return os.environ.get("OSTRIVANE_TRAY_NETNS") == "1"
+
+
+def wait_for(predicate, timeout=10.0, step=0.05):
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        value = predicate()
+        if value:
+            return value
+        time.sleep(step)
+    return predicate()
+
+
+class Display:
+    """An Xvfb server on a free display number."""
+
+    def __init__(self):
+        read_end, write_end = os.pipe()
+        self.proc = subprocess.Popen(
+            ["Xvfb", "-displayfd", str(write_end), "-screen", "0",
+             "%dx%dx24" % SCREEN, "-nolisten", "tcp", "-nolisten", "unix"],
+            pass_fds=(write_end,), stdin=subprocess.DEVNULL,
+            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        os.close(write_end)
+        with os.fdopen(read_end) as f:
+            number = f.readline().strip()
+        if not number:
+            raise RuntimeError("Xvfb did not start")
+        self.name = ":" + number
+        self.env = dict(os.environ, DISPLAY=self.name,
+                        DBUS_SESSION_BUS_ADDRESS="disabled:")
+        for var in ("WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "LC_ALL", "LC_MESSAGES", "LANG",
+                    "LANGUAGE"):
+            self.env.pop(var, None)
+
+    def run(self, *cmd, check=True):
+        return subprocess.run(cmd, env=self.env, check=check, capture_output=True,
+                              text=True).stdout
+
+    def screenshot(self, name):
+        """Saves the whole screen as NAME.png and answers its pixels."""
+        path = os.path.join(SHOTS, name + ".png")
+        self.run(IMPORT, "-window", "root", "-depth", "8", path)
+        ppm = subprocess.run([CONVERT, path, "-depth", "8", "ppm:-"], check=True,
+                             capture_output=True).stdout
+        return Image(ppm)
+
+    def stop(self):
+        self.proc.terminate()
+        self.proc.wait(10)
+
+
+class Image:
+    def __init__(self, ppm):
+        # P6 <w> <h> <max>\n<rgb...>
+        fields = ppm.split(maxsplit=4)
+        assert fields[0] == b"P6"
+        self.width, self.height = int(fields[1]), int(fields[2])
+        self.data = fields[4]
+
+    def pixel(self, x, y):
+        i = (y * self.width + x) * 3
+        return tuple(self.data[i:i + 3])
+
+    def count(self, box, colour, tolerance=24):
+        x0, y0, w, h = box
+        n = 0
+        for y in range(max(0, y0), min(self.height, y0 + h)):
+            for x in range(max(0, x0), min(self.width, x0 + w)):
+                p = self.pixel(x, y)
+                if all(abs(a - b) <= tolerance for a, b in zip(p, colour)):
+                    n += 1
+        return n
+
+
+class TrayHost:
+    """`trayer` docked at the top right edge of the screen."""
+
+    def __init__(self, display):
+        self.proc = subprocess.Popen(
+            ["trayer", "--edge", "top", "--align", "right", "--widthtype", "pixel",
+             "--width", "120", "--heighttype", "pixel", "--height", "24", "--SetDockType",
+             "false"],
+            env=display.env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+            stderr=subprocess.DEVNULL)
+        self.display = display
+        # Ready once its window is mapped.
+        wait_for(lambda: display.run("xdotool", "search", "--onlyvisible", "--pid",
+                                     str(self.proc.pid), check=False).strip())
+
+    def stop(self):
+        self.proc.terminate()
+        self.proc.wait(10)
+
+
+class Window:
+    def __init__(self, display, wid):
+        self.id = wid
+        geometry = display.run("xdotool", "getwindowgeometry", "--shell", wid, check=False)
+        values = dict(line.split("=", 1) for line in geometry.split() if "=" in line)
+        self.x, self.y = int(values.get("X", -1)), int(values.get("Y", -1))
+        self.width, self.height = int(values.get("WIDTH", 0)), int(values.get("HEIGHT", 0))
+        kind = display.run("xprop", "-id", wid, "_NET_WM_WINDOW_TYPE", check=False)
+        self.tooltip = "_NET_WM_WINDOW_TYPE_TOOLTIP" in kind
+
+    @property
+    def box(self):
+        return (self.x, self.y, self.width, self.height)
+
+    @property
+    def centre(self):
+        return (self.x + self.width // 2, self.y + self.height // 2)
+
+
+class Relay:
+    def __init__(self, display, locale):
+        env = dict(display.env)
+        env.update(locale)
+        self.runtime = tempfile.TemporaryDirectory()
+        env["XDG_RUNTIME_DIR"] = self.runtime.name
+        self.display = display
+        self.stderr = tempfile.TemporaryFile()
+        self.proc = subprocess.Popen([OSTRIVANE], env=env, stdin=subprocess.DEVNULL,
+                                     stdout=subprocess.DEVNULL, stderr=self.stderr)
+
+    def windows(self):
+        """The program's visible X windows."""
+        ids = self.display.run("xdotool", "search", "--onlyvisible", "--pid",
+                               str(self.proc.pid), check=False).split()
+        return [Window(self.display, wid) for wid in ids]
+
+    def icon(self, timeout=10.0):
+        """The docked icon's window: small, square, inside the tray."""
+        def find():
+            for w in self.windows():
+                if not w.tooltip and w.y < 24 and 8 <= w.width <= 32 and w.width == w.height:
+                    return w
+            return None
+        return wait_for(find, timeout)
+
+    def menu(self, icon, timeout=5.0):
+        def find():
+            for w in self.windows():
+                if w.id != icon.id and not w.tooltip:
+                    return w
+            return None
+        return wait_for(find, timeout)
+
+    def alive(self):
+        return self.proc.poll() is None
+
+    def error_output(self):
+        self.stderr.seek(0)
+        return self.stderr.read().decode("utf-8", "replace")
+
+    def stop(self):
+        if self.proc.poll() is None:
+            self.proc.send_signal(signal.SIGTERM)
+            try:
+                self.proc.wait(10)
+            except subprocess.TimeoutExpired:
+                self.proc.kill()
+                self.proc.wait()
+        self.runtime.cleanup()
+        self.stderr.close()
+        return self.proc.returncode
+
+
+GERMAN = {"LANG": "de_DE.UTF-8"}
+ENGLISH = {"LANG": "en_US.UTF-8"}
+
+
+class TrayTest(unittest.TestCase):
+    def setUp(self):
+        self.display = Display()
+        self.host = None
+        self.relay = None
+
+    def tearDown(self):
+        if self.relay is not None:
+            self.relay.stop()
+        if self.host is not None:
+            self.host.stop()
+        self.display.stop()
+
+    def start(self, locale=GERMAN, host=True):
+        if host:
+            self.host = TrayHost(self.display)
+        self.relay = Relay(self.display, locale)
+        return self.relay
+
+    def click(self, x, y, button):
+        self.display.run("xdotool", "mousemove", str(x), str(y), "click", str(button))
+
+    def assertIconShown(self, shot, icon):
+        area = icon.width * icon.height
+        self.assertGreater(shot.count(icon.box, TILE), area // 3,
+                           "the icon's tile colour is not on the screen")
+        self.assertGreater(shot.count(icon.box, (255, 255, 255), 40), area // 20,
+                           "the icon's sign is not on the screen")
+
+    def assertIconGone(self, shot):
+        tray = (SCREEN[0] - 120, 0, 120, 24)
+        self.assertEqual(shot.count(tray, TILE), 0, "the icon is still in the tray")
+
+    def open_menu(self, relay, icon):
+        """Presses the right button on the icon: the menu is open before the
+        button is released."""
+        x, y = icon.centre
+        self.display.run("xdotool", "mousemove", str(x), str(y), "mousedown", "3")
+        menu = relay.menu(icon)
+        self.display.run("xdotool", "mouseup", "3")
+        return menu
+
+    def test_icon_hint_menu_and_exit_in_german(self):
+        relay = self.start(GERMAN)
+        icon = relay.icon()
+        self.assertIsNotNone(icon, relay.error_output())
+        self.assertIconShown(self.display.screenshot("tray-icon"), icon)
+
+        # Resting on the icon shows the hint.
+        self.display.run("xdotool", "mousemove", *map(str, icon.centre))
+        tip = wait_for(lambda: [w for w in relay.windows() if w.tooltip], 5.0)
+        self.assertTrue(tip, "no hint appeared")
+        self.display.screenshot("tray-hint")
+
+        menu = self.open_menu(relay, icon)
+        self.assertIsNotNone(menu, "the right button opened no menu")
+        time.sleep(0.3)
+        self.assertIsNotNone(relay.menu(icon, 0.1), "releasing the button closed the menu")
+        # Left edge at the pointer, unless the screen's edge pushes it back.
+        pointer_x = icon.centre[0]
+        self.assertTrue(menu.x == pointer_x or menu.x + menu.width == SCREEN[0],
+                        (menu.x, menu.width, pointer_x))
+        self.assertLessEqual(abs(menu.y - icon.centre[1]), 2)
+        self.display.screenshot("tray-menu-de")
+
+        # Choosing the entry ends the program and takes the icon away.
+        self.click(*menu.centre, 1)
+        self.assertEqual(wait_for(lambda: relay.proc.poll() is not None, 10.0), True)
+        self.assertEqual(relay.proc.returncode, 0, relay.error_output())
+        time.sleep(0.3)
+        self.assertIconGone(self.display.screenshot("tray-after-exit"))
+        self.assertIsNone(self.host.proc.poll(), "the tray host went down too")
+
+    def test_access_key_of_the_german_entry_ends_the_program(self):
+        relay = self.start(GERMAN)
+        icon = relay.icon()
+        self.assertIsNotNone(self.open_menu(relay, icon))
+        self.display.run("xdotool", "key", "b")
+        self.assertTrue(wait_for(lambda: not relay.alive(), 10.0), "B did not choose \"&Beenden\"")
+        self.assertEqual(relay.proc.returncode, 0)
+
+    def test_english_entry_has_no_access_key_and_ends_the_program(self):
+        relay = self.start(ENGLISH)
+        icon = relay.icon()
+        self.assertIsNotNone(icon, relay.error_output())
+        menu = self.open_menu(relay, icon)
+        self.assertIsNotNone(menu)
+        self.display.screenshot("tray-menu-en")
+        self.display.run("xdotool", "key", "b")
+        time.sleep(0.5)
+        self.assertTrue(relay.alive(), "B chose the entry of the English menu")
+        self.click(*menu.centre, 1)
+        self.assertTrue(wait_for(lambda: not relay.alive(), 10.0))
+        self.assertEqual(relay.proc.returncode, 0)
+
+    def test_german_and_english_menus_differ(self):
+        pictures = {}
+        for name, locale in (("de", GERMAN), ("en", ENGLISH)):
+            relay = self.start(locale)
+            icon = relay.icon()
+            menu = self.open_menu(relay, icon)
+            self.assertIsNotNone(menu)
+            time.sleep(0.2)
+            shot = self.display.screenshot("tray-menu-compare-" + name)
+            pictures[name] = [shot.pixel(x, y) for y in range(menu.y, menu.y + menu.height)
+                              for x in range(menu.x, menu.x + menu.width)]
+            self.display.run("xdotool", "key", "Escape")
+            relay.stop()
+            self.host.stop()
+            self.relay = self.host = None
+        self.assertTrue(pictures["de"] != pictures["en"], "the two menus look the same")
+
+    def test_other_clicks_do_nothing_and_outside_click_closes_the_menu(self):
+        relay = self.start(GERMAN)
+        icon = relay.icon()
+        x, y = icon.centre
+        for button, repeat in ((1, 1), (1, 2), (2, 1)):
+            self.display.run("xdotool", "mousemove", str(x), str(y), "click", "--repeat",
+                             str(repeat), "--delay", "80", str(button))
+            time.sleep(0.5)
+            opened = [w for w in relay.windows() if w.id != icon.id and not w.tooltip]
+            self.assertEqual(opened, [], "button %d x%d opened a window" % (button, repeat))
+            self.assertTrue(relay.alive())
+        menu = self.open_menu(relay, icon)
+        self.assertIsNotNone(menu)
+        self.click(100, 300, 1)
+        self.assertTrue(wait_for(lambda: relay.menu(icon, 0.05) is None, 5.0),
+                        "the menu stayed open")
+        time.sleep(0.3)
+        self.assertTrue(relay.alive(), "a click outside the menu ran its entry")
+
+    def test_icon_returns_when_the_tray_host_restarts(self):
+        relay = self.start(GERMAN)
+        self.assertIsNotNone(relay.icon())
+        self.host.stop()
+        self.assertIconGone(self.display.screenshot("tray-host-gone"))
+        self.host = TrayHost(self.display)
+        icon = relay.icon()
+        self.assertIsNotNone(icon, "the icon did not come back")
+        time.sleep(0.3)
+        self.assertIconShown(self.display.screenshot("tray-host-back"), icon)
+        self.assertIsNotNone(self.open_menu(relay, icon), "the menu no longer opens")
+
+    def test_icon_appears_when_the_tray_host_starts_later(self):
+        relay = self.start(GERMAN, host=False)
+        time.sleep(1.0)
+        self.assertTrue(relay.alive(), relay.error_output())
+        self.host = TrayHost(self.display)
+        icon = relay.icon()
+        self.assertIsNotNone(icon, "no icon after the tray host started")
+        time.sleep(0.3)
+        self.assertIconShown(self.display.screenshot("tray-host-late"), icon)
+
+
+def main():
+    global OSTRIVANE, SHOTS
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--ostrivane", required=True)
+    parser.add_argument("--shots", required=True)
+    args, rest = parser.parse_known_args()
+    OSTRIVANE = os.path.abspath(args.ostrivane)
+    SHOTS = os.path.abspath(args.shots)
+    missing = [t for t in ("Xvfb", "trayer", "xdotool", "xprop", "unshare")
+               if shutil.which(t) is None]
+    missing += [t for t in (CONVERT, IMPORT) if not os.path.exists(t)]
+    if missing:
+        sys.exit("tray_test: missing tools (scripts/test installs them): " + " ".join(missing))
+    if not in_own_namespace():
+        env = dict(os.environ, OSTRIVANE_TRAY_NETNS="1")
+        cmd = ["unshare", "--net", "--map-root-user", sys.executable, os.path.abspath(__file__),
+               "--ostrivane", OSTRIVANE, "--shots", SHOTS] + rest
+        sys.exit(subprocess.run(cmd, env=env).returncode)
+    subprocess.run(["ip", "link", "set", "lo", "up"], check=True)
+    shutil.rmtree(SHOTS, ignore_errors=True)
+    os.makedirs(SHOTS)
+    unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
+
+
+if __name__ == "__main__":
+    main()
