@@ -62,6 +62,11 @@ struct Slot {
   std::atomic<bool> loadedByTable{false};
 };
 
+static_assert(std::atomic<ModuleHandle>::is_always_lock_free);
+static_assert(sizeof(Entry<LANGID>) == sizeof(void*) &&
+                  std::atomic<Entry<LANGID>::Function>::is_always_lock_free,
+              "an entry is one word, written whole");
+
 constinit std::array<Slot, kModuleCount> gSlots{};
 constinit std::atomic<IDynamicLibraries*> gLibraries{nullptr};
 

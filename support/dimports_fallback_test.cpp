@@ -109,6 +109,10 @@ TEST_F(DImportsFallbackTest, GetDpiForMonitorReportsTheScreensLogicalDpi) {
   EXPECT_GT(y, 0U);
 }
 
+TEST_F(DImportsFallbackTest, TheTestProgramCountsAsAnExecutable) {
+  EXPECT_TRUE(DImports::DefaultDynamicLibraries().IsExecutable());
+}
+
 #ifdef _WIN32
 
 TEST_F(DImportsFallbackTest, TheInterfaceLanguageComesFromTheSystem) {
