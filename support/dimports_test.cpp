@@ -84,10 +84,20 @@ const std::vector<EntryCase> kEntryCases{
      [] { return Widen(DImports::GetUserDefaultUILanguage()); }, 0},
     {"GetGlyphIndicesA", 1, "gdi32.dll", Rule::kLookUpOrLoad,
      &StandIn<1, DImports::GetGlyphIndicesA>,
-     [] { return Widen(DImports::GetGlyphIndicesA(nullptr, nullptr, 0, nullptr, 0)); }, 0xFFFFFFFF},
+     [] {
+       DImports::WORD indices[1] = {0xBEEF};
+       const auto result = DImports::GetGlyphIndicesA(nullptr, "a", 1, indices, 0);
+       return indices[0] == 0xBEEF ? Widen(result) : -1;  // nothing written
+     },
+     0xFFFFFFFF},
     {"GetGlyphIndicesW", 2, "gdi32.dll", Rule::kLookUpOrLoad,
      &StandIn<2, DImports::GetGlyphIndicesW>,
-     [] { return Widen(DImports::GetGlyphIndicesW(nullptr, nullptr, 0, nullptr, 0)); }, 0xFFFFFFFF},
+     [] {
+       DImports::WORD indices[1] = {0xBEEF};
+       const auto result = DImports::GetGlyphIndicesW(nullptr, nullptr, 0, indices, 0);
+       return indices[0] == 0xBEEF ? Widen(result) : -1;  // nothing written
+     },
+     0xFFFFFFFF},
     {"SetThreadExecutionState", 3, "kernel32.dll", Rule::kLookUp,
      &StandIn<3, DImports::SetThreadExecutionState>,
      [] { return Widen(DImports::SetThreadExecutionState(0x80000000U)); }, 0},
@@ -279,6 +289,15 @@ TEST_F(DImportsTest, AFailedLoadLeavesTheSlotEmptyForTheNextEntry) {
   Call("ILRemoveLastID");
   EXPECT_THAT(libraries_.Log(), ElementsAre("mode 0x8000", "load shell32.dll", "mode 0x1",
                                             "load shell32.dll", "proc shell32.dll ILRemoveLastID"));
+}
+
+TEST_F(DImportsTest, ModuleInitialisationEmptiesTheSlots) {
+  libraries_.AddFile("shell32.dll");
+  Call("ILClone");
+  InitializeDImports(libraries_);
+  Call("ILFree");
+  EXPECT_THAT(libraries_.Log(), ElementsAre("load shell32.dll", "proc shell32.dll ILClone",
+                                            "load shell32.dll", "proc shell32.dll ILFree"));
 }
 
 TEST_F(DImportsTest, AvrtLoadedByOneEntryIsFoundByTheOther) {
