@@ -1,6 +1,7 @@
 #include "app/modules.h"
 
 #include "events/lv_events.h"
+#include "support/dimports.h"
 #include "support/dutil.h"
 #include "support/format_settings.h"
 
@@ -8,10 +9,14 @@ namespace ostrivane {
 
 void InitializeModules() {
   InitializeEventCentral();
+  InitializeDImports();
   LoadFormatSettingsFromSystem();
   InstallTolerantVariantConversions();
 }
 
-void FinalizeModules() { FinalizeEventCentral(); }
+void FinalizeModules() {
+  FinalizeDImports();
+  FinalizeEventCentral();
+}
 
 }  // namespace ostrivane

@@ -55,4 +55,14 @@ HResult VarR4FromStrTolerant(const char16_t* text, std::uint32_t locale, std::ui
 // Start-up step: puts the two replacements into the Variant runtime's slots.
 void InstallTolerantVariantConversions();
 
+// Whether a Windows language identifier is German of Germany, Switzerland,
+// Austria, Luxembourg or Liechtenstein; all 16 bits count, so the
+// language-neutral 0x0007 is not.
+bool IsGermanLanguageId(std::uint16_t id) noexcept;
+
+// Whether the user's interface language is German: the interface language
+// (DImports::GetUserDefaultUILanguage), or the user's default locale when the
+// system gives none, through IsGermanLanguageId.
+bool IsGermanUILanguage();
+
 }  // namespace ostrivane
