@@ -5,7 +5,12 @@
 #include <QApplication>
 #include <QImage>
 #include <QPixmap>
+#include <filesystem>
+#include <fstream>
 #include <memory>
+
+#include "app/logical_dpi_qt.h"
+#include "support/dimports.h"
 
 namespace ostrivane {
 namespace {
@@ -13,18 +18,31 @@ namespace {
 class QtNotificationAreaTest : public testing::Test {
  protected:
   static void SetUpTestSuite() {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
+    // One offscreen screen whose logical DPI is not the usual 96, without
+    // high-DPI scaling of the pixmaps.
+    config_ =
+        std::filesystem::temp_directory_path() /
+        ("ostrivane-offscreen-" + std::to_string(QCoreApplication::applicationPid()) + ".json");
+    std::ofstream(config_) << R"({"screens": [{"name": "A", "x": 0, "y": 0, "width": 800,
+        "height": 600, "logicalDpi": 144, "logicalBaseDpi": 96, "dpr": 1}]})";
+    qputenv("QT_QPA_PLATFORM", QByteArray("offscreen:configfile=") + config_.string().c_str());
+    qputenv("QT_ENABLE_HIGHDPI_SCALING", "0");
     static int argc = 1;
     static char name[] = "notification_area_qt_test";
     static char* argv[] = {name, nullptr};
     app_ = std::make_unique<QApplication>(argc, argv);
   }
-  static void TearDownTestSuite() { app_.reset(); }
+  static void TearDownTestSuite() {
+    app_.reset();
+    std::filesystem::remove(config_);
+  }
 
   static std::unique_ptr<QApplication> app_;
+  static std::filesystem::path config_;
 };
 
 std::unique_ptr<QApplication> QtNotificationAreaTest::app_;
+std::filesystem::path QtNotificationAreaTest::config_;
 
 TEST_F(QtNotificationAreaTest, IconCarriesEverySizeWithItsPixels) {
   const TIconImage image = ProgramIcon();
@@ -77,6 +95,22 @@ TEST_F(QtNotificationAreaTest, ClicksReachTheHandlerAsMouseMessages) {
   EXPECT_EQ(got,
             (std::vector<TIconMessage>{TIconMessage::RButtonDown, TIconMessage::LButtonDown,
                                        TIconMessage::LButtonDblClk, TIconMessage::MButtonDown}));
+}
+
+TEST_F(QtNotificationAreaTest, DpiFallbackReportsTheScreensLogicalDpi) {
+  unsigned x = 0;
+  unsigned y = 0;
+  ASSERT_TRUE(QtLogicalDpi(x, y));
+  EXPECT_EQ(x, 144U);
+  EXPECT_EQ(y, 144U);
+  DImports::SetLogicalDpiSource(QtLogicalDpi);
+  DImports::UINT dx = 0;
+  DImports::UINT dy = 0;
+  EXPECT_EQ(DImports::Fallback::GetDpiForMonitor(nullptr, DImports::MDT_EFFECTIVE_DPI, &dx, &dy),
+            0);
+  DImports::SetLogicalDpiSource(nullptr);
+  EXPECT_EQ(dx, 144U);
+  EXPECT_EQ(dy, 144U);
 }
 
 TEST_F(QtNotificationAreaTest, WithoutADisplayThereIsNoIcon) {

@@ -14,9 +14,11 @@
 #include <exception>
 
 #include "app/exception_report.h"
+#include "app/logical_dpi_qt.h"
 #include "app/main_form_qt.h"
 #include "app/modules.h"
 #include "net/udp_platform.h"
+#include "support/dimports.h"
 #include "support/main_thread.h"
 
 namespace ostrivane {
@@ -79,6 +81,7 @@ int main(int argc, char** argv) {
   {
     QApplication app(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
+    DImports::SetLogicalDpiSource(QtLogicalDpi);
     QtApplication application(ApplicationTitle(argc > 0 ? argv[0] : "ostrivane"));
 
     MainThread::Attach();
@@ -112,6 +115,7 @@ int main(int argc, char** argv) {
     result = QApplication::exec();
     window.Form().Destroy();
     MainThread::SetWakeUp({});
+    DImports::SetLogicalDpiSource(nullptr);
   }
   FinalizeModules();
   return result;

@@ -273,13 +273,30 @@ class TrayTest(unittest.TestCase):
         self.assertIconGone(self.display.screenshot("tray-after-exit"))
         self.assertIsNone(self.host.proc.poll(), "the tray host went down too")
 
-    def test_access_key_of_the_german_entry_ends_the_program(self):
-        relay = self.start(GERMAN)
-        icon = relay.icon()
-        self.assertIsNotNone(self.open_menu(relay, icon))
-        self.display.run("xdotool", "key", "b")
-        self.assertTrue(wait_for(lambda: not relay.alive(), 10.0), "B did not choose \"&Beenden\"")
-        self.assertEqual(relay.proc.returncode, 0)
+    def test_menu_language_follows_the_locale(self):
+        # German has the access key B ("&Beenden"); English ("Exit") has none.
+        cases = [
+            ({"LANG": "de_DE.UTF-8"}, True),
+            ({"LANG": "de_LI.UTF-8"}, True),
+            ({"LC_MESSAGES": "de_CH.UTF-8", "LANG": "en_US.UTF-8"}, True),
+            ({"LC_ALL": "fr_FR.UTF-8", "LANG": "de_AT.UTF-8"}, False),
+            ({"LANG": "de"}, False),  # no country
+            ({"LC_ALL": "C"}, False),
+        ]
+        for locale, german in cases:
+            with self.subTest(locale=locale):
+                relay = self.start(locale)
+                try:
+                    icon = relay.icon()
+                    self.assertIsNotNone(icon, relay.error_output())
+                    self.assertIsNotNone(self.open_menu(relay, icon))
+                    self.display.run("xdotool", "key", "b")
+                    ended = wait_for(lambda: not relay.alive(), 3.0 if german else 0.7)
+                    self.assertEqual(bool(ended), german)
+                finally:
+                    relay.stop()
+                    self.host.stop()
+                    self.relay = self.host = None
 
     def test_english_entry_has_no_access_key_and_ends_the_program(self):
         relay = self.start(ENGLISH)

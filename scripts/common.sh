@@ -2,7 +2,7 @@
 # an installer that only goes to the network when something is missing.
 
 # Building and running the relay on Linux.
-OSTRIVANE_RUN_PACKAGES=(cmake g++ make pkg-config qt6-base-dev libicu-dev)
+OSTRIVANE_RUN_PACKAGES=(cmake g++ make qt6-base-dev libicu-dev)
 # Building and testing both platforms; the tray is tested on an X server
 # of its own with a tray host, driven by xdotool and photographed.
 OSTRIVANE_TEST_PACKAGES=("${OSTRIVANE_RUN_PACKAGES[@]}" googletest libbenchmark-dev
