@@ -23,34 +23,7 @@ extern "C" const char* __lsan_default_suppressions() { return "leak:__argz_add_s
 namespace ostrivane {
 namespace {
 
-// Sets environment variables for the lifetime of the object.
-class EnvironmentScope {
- public:
-  EnvironmentScope() = default;
-  EnvironmentScope(const EnvironmentScope&) = delete;
-  EnvironmentScope& operator=(const EnvironmentScope&) = delete;
-  ~EnvironmentScope() {
-    for (const auto& [name, value] : std::views::reverse(saved_)) {
-      if (value) {
-        setenv(name.c_str(), value->c_str(), 1);
-      } else {
-        unsetenv(name.c_str());
-      }
-    }
-  }
-  void Set(const char* name, const char* value) {
-    const char* old = std::getenv(name);
-    saved_.emplace_back(name, old == nullptr ? std::nullopt : std::optional<std::string>(old));
-    if (value == nullptr) {
-      unsetenv(name);
-    } else {
-      setenv(name, value, 1);
-    }
-  }
-
- private:
-  std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
-};
+using testutil::EnvironmentScope;
 
 struct LocaleCase {
   const char* name;
