@@ -54,6 +54,22 @@ TMenuItem* TPopupMenu::DefaultItem() const {
 
 // --- GUIDs and hints -------------------------------------------------------
 
+namespace {
+
+// The GUID whose text form lists these bytes in order.
+TGUID GuidFromBytes(const std::uint8_t (&bytes)[16]) {
+  TGUID guid;
+  guid.D1 = static_cast<std::uint32_t>(bytes[0]) << 24U |
+            static_cast<std::uint32_t>(bytes[1]) << 16U |
+            static_cast<std::uint32_t>(bytes[2]) << 8U | bytes[3];
+  guid.D2 = static_cast<std::uint16_t>(bytes[4] << 8U | bytes[5]);
+  guid.D3 = static_cast<std::uint16_t>(bytes[6] << 8U | bytes[7]);
+  std::copy(bytes + 8, bytes + 16, guid.D4.begin());
+  return guid;
+}
+
+}  // namespace
+
 std::u16string TrayTip(std::u16string_view hint) {
   if (hint.size() <= kMaxHintLength) return std::u16string(hint);
   std::size_t length = kMaxHintLength;
@@ -88,14 +104,7 @@ std::optional<TGUID> ParseGuid(std::u16string_view text) {
         static_cast<std::uint8_t>(static_cast<unsigned>(bytes[nibble / 2]) << 4U | value);
     ++nibble;
   }
-  TGUID guid;
-  guid.D1 = static_cast<std::uint32_t>(bytes[0]) << 24U |
-            static_cast<std::uint32_t>(bytes[1]) << 16U |
-            static_cast<std::uint32_t>(bytes[2]) << 8U | bytes[3];
-  guid.D2 = static_cast<std::uint16_t>(bytes[4] << 8U | bytes[5]);
-  guid.D3 = static_cast<std::uint16_t>(bytes[6] << 8U | bytes[7]);
-  std::copy(bytes + 8, bytes + 16, guid.D4.begin());
-  return guid;
+  return GuidFromBytes(bytes);
 }
 
 TGUID NewGuid() {
@@ -104,14 +113,7 @@ TGUID NewGuid() {
   for (auto& b : bytes) b = static_cast<std::uint8_t>(source());
   bytes[6] = static_cast<std::uint8_t>((bytes[6] & 0x0FU) | 0x40U);  // version 4
   bytes[8] = static_cast<std::uint8_t>((bytes[8] & 0x3FU) | 0x80U);  // RFC 4122 variant
-  TGUID guid;
-  guid.D1 = static_cast<std::uint32_t>(bytes[0]) << 24U |
-            static_cast<std::uint32_t>(bytes[1]) << 16U |
-            static_cast<std::uint32_t>(bytes[2]) << 8U | bytes[3];
-  guid.D2 = static_cast<std::uint16_t>(bytes[4] << 8U | bytes[5]);
-  guid.D3 = static_cast<std::uint16_t>(bytes[6] << 8U | bytes[7]);
-  std::copy(bytes + 8, bytes + 16, guid.D4.begin());
-  return guid;
+  return GuidFromBytes(bytes);
 }
 
 // --- the icon --------------------------------------------------------------
