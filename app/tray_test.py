@@ -121,6 +121,10 @@ class TrayHost:
     def stop(self):
         self.proc.terminate()
         self.proc.wait(10)
+        # Gone for the X server too (its windows destroyed, the tray
+        # selection free), or a host started next may find the tray taken.
+        wait_for(lambda: not self.display.run("xdotool", "search", "--pid", str(self.proc.pid),
+                                              check=False).strip())
 
 
 class Window:
