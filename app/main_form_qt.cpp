@@ -3,12 +3,10 @@
 #include <QFont>
 #include <QString>
 
+#include "app/qt_text.h"
+
 namespace ostrivane {
 namespace {
-
-QString ToQString(std::u16string_view text) {
-  return QString::fromUtf16(text.data(), static_cast<qsizetype>(text.size()));
-}
 
 template <typename T>
 std::unique_ptr<T> Place(QWidget& parent, const char* name, int left, int top, int width,
@@ -18,8 +16,6 @@ std::unique_ptr<T> Place(QWidget& parent, const char* name, int left, int top, i
   control->setGeometry(left, top, width, height);
   return control;
 }
-
-std::u16string FromQString(const QString& text) { return text.toStdU16String(); }
 
 // The caption of a label or a button.
 template <typename Widget>
@@ -98,10 +94,10 @@ ITranslatable* QtDesignComponents::Find(std::u16string_view name) {
   return nullptr;
 }
 
-std::u16string QtLineEditText::Text() const { return edit_.text().toStdU16String(); }
+std::u16string QtLineEditText::Text() const { return FromQString(edit_.text()); }
 void QtLineEditText::SetText(std::u16string_view text) { edit_.setText(ToQString(text)); }
 
-std::u16string QtMemoText::Text() const { return memo_.toPlainText().toStdU16String(); }
+std::u16string QtMemoText::Text() const { return FromQString(memo_.toPlainText()); }
 void QtMemoText::SetText(std::u16string_view text) { memo_.setPlainText(ToQString(text)); }
 
 QtMainWindow::QtMainWindow(IApplication& application, IUdpPlatform& udp, bool withTray)

@@ -7,14 +7,9 @@
 #include <QMenu>
 #include <QPixmap>
 
+#include "app/qt_text.h"
+
 namespace ostrivane {
-namespace {
-
-QString ToQString(std::u16string_view text) {
-  return QString::fromUtf16(text.data(), static_cast<qsizetype>(text.size()));
-}
-
-}  // namespace
 
 QIcon ToQIcon(const TIconImage& image) {
   QIcon icon;
