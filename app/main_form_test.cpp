@@ -7,7 +7,7 @@
 #include <thread>
 
 #include "app/test_fakes.h"
-#include "net/socket_error.h"
+#include "net/udp_platform_fake.h"
 #include "support/main_thread.h"
 
 namespace ostrivane {
@@ -64,59 +64,15 @@ class FakeSlots : public IMailSlotSystem {
   CallLog& log_;
 };
 
-class IdleSocket : public IUdpSocket {
- public:
-  IdleSocket(CallLog& log, bool failBind) : log_(log), failBind_(failBind) {}
-  void SetReuseAddress(bool) override {}
-  void Bind(const std::string&, std::uint16_t) override {
-    if (failBind_) throw EBindError();
-  }
-  void JoinGroup(const std::string&, const std::string&) override {}
-  void LeaveGroup(const std::string&, const std::string&) noexcept override {}
-  WaitResult WaitForDatagram(std::chrono::milliseconds timeout) override {
-    std::unique_lock g(m_);
-    cv_.wait_for(g, timeout, [&] { return closed_; });
-    return closed_ ? WaitResult::Closed : WaitResult::Timeout;
-  }
-  ReadResult Read(std::span<std::uint8_t>) override { return {}; }
-  void Close() noexcept override {
-    {
-      const std::lock_guard g(m_);
-      if (closed_) return;
-      closed_ = true;
-    }
-    log_.Add("udp close");
-    cv_.notify_all();
-  }
-  [[nodiscard]] bool IsOpen() const noexcept override {
-    const std::lock_guard g(m_);
-    return !closed_;
-  }
-
- private:
-  CallLog& log_;
-  bool failBind_;
-  mutable std::mutex m_;
-  std::condition_variable cv_;
-  bool closed_ = false;
-};
-
-class FakeUdp : public IUdpPlatform {
- public:
-  explicit FakeUdp(CallLog& log) : log_(log) {}
-  std::vector<LocalAddress> LocalAddresses() override { return {{false, "10.0.0.5"}}; }
-  std::unique_ptr<IUdpSocket> CreateSocket() override {
-    return std::make_unique<IdleSocket>(log_, failBind);
-  }
-  bool failBind = false;
-
- private:
-  CallLog& log_;
-};
-
 class MainFormTest : public testing::Test {
  protected:
-  void SetUp() override { MainThread::Attach(); }
+  void SetUp() override {
+    MainThread::Attach();
+    udp.addresses = {{false, "10.0.0.5"}};
+    udp.onCall = [this](const std::string& call) {
+      if (call.rfind("close", 0) == 0) log.Add("udp close");
+    };
+  }
 
   std::unique_ptr<TMainForm> MakeForm() {
     auto form = std::make_unique<TMainForm>(
@@ -131,7 +87,7 @@ class MainFormTest : public testing::Test {
   CallLog log;
   FakeText action, param1, param2, memo;
   FakeApplication app;
-  FakeUdp udp{log};
+  testutil::FakeUdpPlatform udp;
   FakeSlots slots{log};
   std::vector<std::string> designSets;
   testutil::FakeDesign design{designSets};
@@ -153,7 +109,7 @@ TEST_F(MainFormTest, CreationActivatesTheReceiverAndOpensNoSlot) {
 }
 
 TEST_F(MainFormTest, ReceiverFailureIsReportedOnceAndSkipsTheLanguageChoice) {
-  udp.failBind = true;
+  udp.failOn = "bind";
   auto form = MakeForm();
   form->Create();
   ASSERT_EQ(app.reports.size(), 1U);
@@ -300,7 +256,7 @@ TEST_F(MainFormTest, GermanInterfaceOrFailedStartKeepsTheDesignLanguage) {
     EXPECT_EQ(form->PopupMenu1.Item(0).Caption(), u"&Beenden");
   }
   german = false;
-  udp.failBind = true;
+  udp.failOn = "bind";
   auto form = MakeForm();
   form->Create();
   EXPECT_EQ(languageChoices, 1) << "not asked after the receiver failed";

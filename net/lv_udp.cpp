@@ -1,12 +1,41 @@
 #include "net/lv_udp.h"
 
 #include <algorithm>
+#include <string_view>
 #include <utility>
 
 #include "net/remote_datagram.h"
 #include "support/main_thread.h"
 
 namespace ostrivane {
+namespace {
+
+// Dotted IPv4 text whose first number is 224 to 239: four decimal numbers of
+// one to three digits, each at most 255, nothing before, between or after.
+bool IsIPv4MulticastGroup(std::string_view text) {
+  int first = -1;
+  int parts = 0;
+  std::size_t i = 0;
+  while (parts < 4) {
+    int value = 0;
+    std::size_t digits = 0;
+    while (i < text.size() && text[i] >= '0' && text[i] <= '9' && digits < 4) {
+      value = value * 10 + (text[i] - '0');
+      ++digits;
+      ++i;
+    }
+    if (digits == 0 || digits > 3 || value > 255) return false;
+    if (parts == 0) first = value;
+    ++parts;
+    if (parts < 4) {
+      if (i >= text.size() || text[i] != '.') return false;
+      ++i;
+    }
+  }
+  return i == text.size() && first >= 224 && first <= 239;
+}
+
+}  // namespace
 
 // --- listener thread -------------------------------------------------------
 
@@ -39,7 +68,7 @@ void TMulticastListenerThread::WaitFor() {
 
 void TMulticastListenerThread::Execute() {
   IUdpSocket& socket = *binding_.Socket;
-  std::vector<std::uint8_t> buffer(client_.BufferSize);
+  std::vector<std::uint8_t> buffer(kReceiveBufferSize);
   while (!Stopped()) {
     const auto ready = socket.WaitForDatagram(kListenerWait);
     if (ready == IUdpSocket::WaitResult::Closed) break;
@@ -66,58 +95,56 @@ TMulticastClient::TMulticastClient(IUdpPlatform& platform) : platform_(platform)
 
 TMulticastClient::~TMulticastClient() {
   Deactivate();
-  ClearBindings();
+  ClearBinding();
 }
 
 bool TMulticastClient::Active() const noexcept {
   return current_ != nullptr && current_->HandleAllocated();
 }
 
-void TMulticastClient::ClearBindings() {
-  // Only called while inactive: no listener uses a socket of these.
-  current_ = nullptr;
-  bindings_.clear();
-}
-
-TSocketBinding& TMulticastClient::AddBinding(std::string localAddress) {
+void TMulticastClient::SetBinding(std::string localAddress) {
   auto binding = std::make_unique<TSocketBinding>();
   binding->LocalAddress = std::move(localAddress);
-  binding->Port = DefaultPort;
-  bindings_.push_back(std::move(binding));
-  return *bindings_.back();
+  binding_ = std::move(binding);
+}
+
+void TMulticastClient::ClearBinding() noexcept {
+  // Inactive: no listener uses the socket that goes with it.
+  binding_.reset();
 }
 
 void TMulticastClient::Activate() {
   if (Active()) return;
-  if (bindings_.empty()) AddBinding({});
-  for (auto& binding : bindings_) {
-    binding->Socket.reset();  // a socket left from an earlier attempt
-    binding->Socket = platform_.CreateSocket();
-    binding->Socket->SetReuseAddress(false);
-    binding->Socket->Bind(binding->LocalAddress, binding->Port);
-    binding->Socket->JoinGroup(MulticastGroup, binding->LocalAddress);
+  if (!binding_) SetBinding({});
+  TSocketBinding& binding = *binding_;
+  binding.Socket.reset();  // a socket left from an earlier attempt
+  binding.Socket = platform_.CreateSocket();
+  binding.Socket->SetReuseAddress(false);
+  binding.Socket->Bind(binding.LocalAddress, binding.Port);
+  if (IsIPv4MulticastGroup(MulticastGroup)) {
+    binding.Socket->JoinGroup(MulticastGroup, binding.LocalAddress);
   }
-  current_ = bindings_.front().get();
-  listener_ = std::make_unique<TMulticastListenerThread>(*this, *current_);
-  listener_->Start();
+  auto listener = std::make_unique<TMulticastListenerThread>(*this, binding);
+  listener->Start();
+  listener_ = std::move(listener);
+  current_ = &binding;
 }
 
 void TMulticastClient::Deactivate() {
-  if (!Active()) return;
+  if (!listener_) return;
   listener_->Stop();
-  for (auto& binding : bindings_) {
-    if (!binding->HandleAllocated()) continue;
-    binding->Socket->LeaveGroup(MulticastGroup, binding->LocalAddress);
-    binding->Socket->Close();
+  if (current_->HandleAllocated()) {
+    if (IsIPv4MulticastGroup(MulticastGroup)) {
+      current_->Socket->LeaveGroup(MulticastGroup, current_->LocalAddress);
+    }
+    current_->Socket->Close();
   }
   listener_->WaitFor();
   listener_.reset();
+  // The listener has ended, so the closed socket can be released; the
+  // binding itself stays for the next activation.
+  current_->Socket.reset();
   current_ = nullptr;
-  // The listener has ended, so the closed sockets can be released; the
-  // bindings themselves stay for the next activation.
-  for (auto& binding : bindings_) {
-    if (binding->Socket && !binding->Socket->IsOpen()) binding->Socket.reset();
-  }
 }
 
 void TMulticastClient::DatagramRead(const Bytes& data, TSocketBinding& binding) {
@@ -142,17 +169,17 @@ void TLVUDPReceiver::SetActive(bool value) {
   if (value != FActive) {
     FActive = value;
     if (value) {
+      // A new activation binds the first IPv4 address the system lists now.
       FMCReceiver->Deactivate();
-      FMCReceiver->ClearBindings();
+      FMCReceiver->ClearBinding();
       const auto addresses = FMCReceiver->Platform().LocalAddresses();
       const auto first = std::find_if(addresses.begin(), addresses.end(),
                                       [](const LocalAddress& a) { return !a.ipv6; });
-      if (first != addresses.end()) FMCReceiver->AddBinding(first->address);
-      FMCReceiver->Activate();
-    } else {
-      FMCReceiver->Deactivate();
+      if (first != addresses.end()) FMCReceiver->SetBinding(first->address);
     }
   }
+  // Bring the client to the state written. Writing true again after a failed
+  // activation lands here alone and retries with the binding already made.
   if (value) {
     FMCReceiver->Activate();
   } else {

@@ -5,6 +5,8 @@
 // through OnReceiveXML.
 #pragma once
 
+#include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -26,7 +28,7 @@ inline constexpr std::chrono::milliseconds kListenerWait{1000};
 // One socket and its parameters.
 struct TSocketBinding {
   std::string LocalAddress;  // empty: the wildcard address
-  std::uint16_t Port = 0;
+  std::uint16_t Port = kRemotePort;
   std::unique_ptr<IUdpSocket> Socket;
 
   [[nodiscard]] bool HandleAllocated() const noexcept { return Socket && Socket->IsOpen(); }
@@ -34,6 +36,7 @@ struct TSocketBinding {
 
 class TMulticastClient;
 
+// Waits for, reads and hands over the datagrams of one binding.
 class TMulticastListenerThread {
  public:
   TMulticastListenerThread(TMulticastClient& client, TSocketBinding& binding);
@@ -42,11 +45,11 @@ class TMulticastListenerThread {
   TMulticastListenerThread& operator=(const TMulticastListenerThread&) = delete;
 
   void Start();
-  void Stop();  // sets the stop flag; the thread ends at its next check
-  [[nodiscard]] bool Stopped() const;
+  void Stop();     // sets the stop flag; the thread ends at its next check
   void WaitFor();  // on the main thread, keeps serving hand-offs meanwhile
 
  private:
+  [[nodiscard]] bool Stopped() const;
   void Execute();
 
   TMulticastClient& client_;
@@ -57,38 +60,47 @@ class TMulticastListenerThread {
   std::unique_ptr<ServedThread> thread_;
 };
 
+// The socket side of the receiver: one binding on port 19151, a member of
+// the group on the binding's interface, and its listener thread.
 class TMulticastClient {
  public:
   using TDatagramReadEvent =
       std::function<void(TMulticastClient& Sender, const Bytes& AData, TSocketBinding& ABinding)>;
 
   explicit TMulticastClient(IUdpPlatform& platform);
-  ~TMulticastClient();
+  ~TMulticastClient();  // deactivates
   TMulticastClient(const TMulticastClient&) = delete;
   TMulticastClient& operator=(const TMulticastClient&) = delete;
 
-  std::uint16_t DefaultPort = kRemotePort;
+  // A setting rather than a constant because the join depends on it: only an
+  // IPv4 multicast group is joined (the tests try others).
   std::string MulticastGroup = kRemoteGroup;
-  std::size_t BufferSize = kReceiveBufferSize;
-  TDatagramReadEvent OnDatagramRead;
+  TDatagramReadEvent OnDatagramRead;  // called on the main thread
 
+  // True exactly while there is a current binding whose socket is open.
   [[nodiscard]] bool Active() const noexcept;
-  void Activate();    // raises on failure
-  void Deactivate();  // never raises
+  // Opens, binds and joins, then starts the listener; nothing when active.
+  // Raises at the first failing step; the socket made so far stays with the
+  // binding until the next attempt or ClearBinding.
+  void Activate();
+  // Leaves, closes and waits for the listener; nothing when inactive. Never
+  // raises. The binding stays for the next activation.
+  void Deactivate();
 
-  std::vector<std::unique_ptr<TSocketBinding>>& Bindings() noexcept { return bindings_; }
-  void ClearBindings();
-  TSocketBinding& AddBinding(std::string localAddress);
-  [[nodiscard]] TSocketBinding* CurrentBinding() const noexcept { return current_; }
-  IUdpPlatform& Platform() noexcept { return platform_; }
+  // While inactive only: the binding the next activation uses (without one
+  // it listens on the wildcard address), and its removal.
+  void SetBinding(std::string localAddress);
+  void ClearBinding() noexcept;
+
+  [[nodiscard]] IUdpPlatform& Platform() noexcept { return platform_; }
 
  private:
   friend class TMulticastListenerThread;
   void DatagramRead(const Bytes& data, TSocketBinding& binding);
 
   IUdpPlatform& platform_;
-  std::vector<std::unique_ptr<TSocketBinding>> bindings_;
-  TSocketBinding* current_ = nullptr;
+  std::unique_ptr<TSocketBinding> binding_;
+  TSocketBinding* current_ = nullptr;  // binding_ while the listener runs
   std::unique_ptr<TMulticastListenerThread> listener_;
 };
 
@@ -107,6 +119,8 @@ class TLVUDPReceiver {
   // activation's errors. A failed activation is retried by writing true again.
   void SetActive(bool value);
 
+  // Read as well as written, like the property it stands for; the window
+  // only writes it.
   [[nodiscard]] const TLVReceiveXML& OnReceiveXML() const noexcept { return FOnReceiveXML; }
   void SetOnReceiveXML(TLVReceiveXML handler) { FOnReceiveXML = std::move(handler); }
 

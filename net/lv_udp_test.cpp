@@ -3,11 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <condition_variable>
-#include <deque>
+#include <chrono>
+#include <ostream>
 #include <thread>
 
-#include "net/socket_error.h"
+#include "net/udp_platform_fake.h"
 #include "support/main_thread.h"
 #include "support/test_util.h"
 
@@ -15,116 +15,7 @@ namespace ostrivane {
 namespace {
 
 using namespace std::chrono_literals;
-
-// A scripted system: records every socket call and delivers the datagrams
-// that the test queues.
-class FakePlatform : public IUdpPlatform {
- public:
-  std::vector<LocalAddress> addresses;
-  bool listFails = false;
-  std::string failOn;  // "socket", "reuse", "bind" or "join": that call raises
-
-  std::vector<std::string> Log() {
-    const std::lock_guard guard(lock);
-    return log;
-  }
-  void Record(std::string entry) {
-    const std::lock_guard guard(lock);
-    log.push_back(std::move(entry));
-  }
-  void Queue(Bytes datagram) {
-    {
-      const std::lock_guard guard(lock);
-      datagrams.push_back(std::move(datagram));
-    }
-    changed.notify_all();
-  }
-  int OpenSockets() {
-    const std::lock_guard guard(lock);
-    return openSockets;
-  }
-
-  std::vector<LocalAddress> LocalAddresses() override {
-    Record("list");
-    if (listFails) throw std::runtime_error("System Error.  Code: 5.\r\nAccess denied");
-    return addresses;
-  }
-  std::unique_ptr<IUdpSocket> CreateSocket() override;
-
-  std::mutex lock;
-  std::condition_variable changed;
-  std::vector<std::string> log;
-  std::deque<Bytes> datagrams;
-  int openSockets = 0;
-  int created = 0;
-};
-
-class FakeSocket : public IUdpSocket {
- public:
-  FakeSocket(FakePlatform& p, int id) : p_(p), id_("#" + std::to_string(id)) {}
-  ~FakeSocket() override {
-    Close();
-    p_.Record("release" + id_);
-  }
-  void SetReuseAddress(bool on) override {
-    p_.Record("reuse" + id_ + "=" + (on ? "1" : "0"));
-    if (p_.failOn == "reuse") throw ESocketError(10042);
-  }
-  void Bind(const std::string& a, std::uint16_t port) override {
-    p_.Record("bind" + id_ + " " + (a.empty() ? "0.0.0.0" : a) + ":" + std::to_string(port));
-    if (p_.failOn == "bind") throw EBindError();
-  }
-  void JoinGroup(const std::string& g, const std::string& a) override {
-    p_.Record("join" + id_ + " " + g + " on " + (a.empty() ? "0.0.0.0" : a));
-    if (p_.failOn == "join") throw ESocketError(10049);
-  }
-  void LeaveGroup(const std::string& g, const std::string& a) noexcept override {
-    p_.Record("leave" + id_ + " " + g + " on " + (a.empty() ? "0.0.0.0" : a));
-  }
-  WaitResult WaitForDatagram(std::chrono::milliseconds timeout) override {
-    std::unique_lock guard(p_.lock);
-    p_.changed.wait_for(guard, timeout, [&] { return closed_ || !p_.datagrams.empty(); });
-    if (closed_) return WaitResult::Closed;
-    return p_.datagrams.empty() ? WaitResult::Timeout : WaitResult::Ready;
-  }
-  ReadResult Read(std::span<std::uint8_t> buffer) override {
-    const std::lock_guard guard(p_.lock);
-    if (closed_) return {ReadStatus::Failed, 0};
-    if (p_.datagrams.empty()) return {ReadStatus::Dropped, 0};
-    Bytes d = std::move(p_.datagrams.front());
-    p_.datagrams.pop_front();
-    if (d.size() > buffer.size()) return {ReadStatus::Dropped, 0};
-    std::copy(d.begin(), d.end(), buffer.begin());
-    return {ReadStatus::Datagram, d.size()};
-  }
-  void Close() noexcept override {
-    {
-      const std::lock_guard guard(p_.lock);
-      if (closed_) return;
-      closed_ = true;
-      --p_.openSockets;
-      p_.log.push_back("close" + id_);
-    }
-    p_.changed.notify_all();
-  }
-  [[nodiscard]] bool IsOpen() const noexcept override {
-    const std::lock_guard guard(p_.lock);
-    return !closed_;
-  }
-
- private:
-  FakePlatform& p_;
-  std::string id_;
-  bool closed_ = false;  // guarded by p_.lock
-};
-
-std::unique_ptr<IUdpSocket> FakePlatform::CreateSocket() {
-  Record("socket");
-  if (failOn == "socket") throw ESocketError(10024);
-  std::lock_guard guard(lock);
-  ++openSockets;
-  return std::make_unique<FakeSocket>(*this, ++created);
-}
+using testutil::FakeUdpPlatform;
 
 Bytes Remote(std::string_view payload) {
   Bytes d{0x02, 'L', 'V', 'X', 'M', 'L', 0x02};
@@ -148,7 +39,7 @@ class ReceiverTest : public testing::Test {
     return done();
   }
 
-  FakePlatform platform;
+  FakeUdpPlatform platform;
 };
 
 TEST_F(ReceiverTest, BindsAndJoinsOnTheFirstIPv4Address) {
@@ -176,6 +67,7 @@ struct FailureCase {
   const char* name;
   const char* failOn;
   const char* message;
+  friend void PrintTo(const FailureCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class ActivationFailureTest : public ReceiverTest,
@@ -198,7 +90,7 @@ TEST_P(ActivationFailureTest, RaisesItsTextAndIsRetriedByWritingTrueAgain) {
   EXPECT_TRUE(receiver.Active());
   const auto log = platform.Log();
   EXPECT_EQ(std::count(log.begin(), log.end(), "list"), 1);
-  EXPECT_EQ(log.back(), "join#" + std::to_string(platform.created) + " 224.0.0.1 on 10.0.0.5");
+  EXPECT_EQ(log.back(), "join#" + std::to_string(platform.Created()) + " 224.0.0.1 on 10.0.0.5");
   EXPECT_EQ(platform.OpenSockets(), 1) << "the socket of the failed attempt is released";
 }
 
@@ -263,8 +155,7 @@ TEST_F(ReceiverTest, ListenerWaitsForTheHandlerBeforeReadingOn) {
     // While this handler runs the listener is blocked: the second datagram
     // stays unread however long the handler takes.
     std::this_thread::sleep_for(20ms);
-    const std::lock_guard guard(platform.lock);
-    queuedDuringHandler = platform.datagrams.size();
+    queuedDuringHandler = platform.Pending();
   });
   receiver.SetActive(true);
   platform.Queue(Remote("a"));
@@ -292,10 +183,7 @@ TEST_F(ReceiverTest, WithoutHandlerDatagramsAreDiscarded) {
   TLVUDPReceiver receiver(platform);
   receiver.SetActive(true);
   platform.Queue(Remote("nobody listens"));
-  ASSERT_TRUE(PumpUntil([&] {
-    const std::lock_guard guard(platform.lock);
-    return platform.datagrams.empty();
-  }));
+  ASSERT_TRUE(PumpUntil([&] { return platform.Pending() == 0; }));
   EXPECT_TRUE(receiver.Active());
 }
 
@@ -329,8 +217,12 @@ TEST_F(ReceiverTest, ADatagramReadBeforeDeactivationIsStillDelivered) {
   std::atomic<int> wakeUps{0};
   MainThread::SetWakeUp([&] { ++wakeUps; });
   platform.Queue(Remote("in flight"));
-  while (wakeUps.load() == 0) std::this_thread::sleep_for(1ms);
+  const auto deadline = std::chrono::steady_clock::now() + 10s;
+  while (wakeUps.load() == 0 && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(1ms);
+  }
   MainThread::SetWakeUp({});
+  ASSERT_GT(wakeUps.load(), 0) << "the listener never handed the datagram over";
   EXPECT_TRUE(received.empty());
   receiver.SetActive(false);
   EXPECT_FALSE(receiver.Active());
@@ -347,6 +239,52 @@ TEST_F(ReceiverTest, DestructionDeactivates) {
   const auto log = platform.Log();
   EXPECT_NE(std::find(log.begin(), log.end(), "leave#1 224.0.0.1 on 10.0.0.5"), log.end());
 }
+
+struct GroupCase {
+  const char* name;
+  const char* group;
+  bool joins;
+  friend void PrintTo(const GroupCase& c, std::ostream* os) { *os << c.name; }
+};
+
+class MulticastGroupTest : public testing::TestWithParam<GroupCase> {
+ protected:
+  void SetUp() override { MainThread::Attach(); }
+};
+
+// Only an IPv4 multicast group (first number 224 to 239) is joined; with any
+// other group the socket listens without a membership.
+TEST_P(MulticastGroupTest, JoinsOnlyAnIPv4MulticastGroup) {
+  FakeUdpPlatform platform;
+  TMulticastClient client(platform);
+  client.MulticastGroup = GetParam().group;
+  ASSERT_NO_THROW(client.Activate());
+  EXPECT_TRUE(client.Active());
+  client.Deactivate();
+  const std::string group = GetParam().group;
+  std::vector<std::string> expected{"socket", "reuse#1=0", "bind#1 0.0.0.0:19151"};
+  if (GetParam().joins) expected.push_back("join#1 " + group + " on 0.0.0.0");
+  if (GetParam().joins) expected.push_back("leave#1 " + group + " on 0.0.0.0");
+  expected.insert(expected.end(), {"close#1", "release#1"});
+  EXPECT_EQ(platform.Log(), expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, MulticastGroupTest,
+                         testing::Values(GroupCase{"AllHosts", "224.0.0.1", true},
+                                         GroupCase{"LowestGroup", "224.0.0.0", true},
+                                         GroupCase{"HighestGroup", "239.255.255.255", true},
+                                         GroupCase{"BelowTheRange", "223.255.255.255", false},
+                                         GroupCase{"AboveTheRange", "240.0.0.1", false},
+                                         GroupCase{"Unicast", "10.0.0.1", false},
+                                         GroupCase{"Empty", "", false},
+                                         GroupCase{"NotAnAddress", "not-an-address", false},
+                                         GroupCase{"ThreeNumbers", "224.0.0", false},
+                                         GroupCase{"FiveNumbers", "224.0.0.1.5", false},
+                                         GroupCase{"NumberTooLarge", "224.0.0.256", false},
+                                         GroupCase{"FirstNumberTooLarge", "2240.0.0.1", false},
+                                         GroupCase{"TrailingBlank", "224.0.0.1 ", false},
+                                         GroupCase{"EmptyNumber", "224..0.1", false}),
+                         testutil::CaseName());
 
 }  // namespace
 }  // namespace ostrivane

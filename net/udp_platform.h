@@ -1,4 +1,8 @@
 // What the datagram receiver needs from the system's sockets.
+//
+// IUdpPlatform and IUdpSocket are interfaces so that the tests can put a fake
+// (net/udp_platform_fake.h) in the system's place. The system's own is
+// DefaultUdpPlatform(), defined in udp_posix.cpp and udp_win32.cpp.
 #pragma once
 
 #include <chrono>
@@ -34,7 +38,8 @@ class IUdpSocket {
 
   enum class WaitResult { Ready, Timeout, Closed };
   // Waits for a datagram. Returns Closed once Close() was called, also when
-  // Close() comes from another thread during the wait.
+  // Close() comes from another thread during the wait, and when the socket
+  // can no longer be waited on.
   virtual WaitResult WaitForDatagram(std::chrono::milliseconds timeout) = 0;
 
   enum class ReadStatus {
@@ -64,7 +69,8 @@ class IUdpPlatform {
   virtual std::unique_ptr<IUdpSocket> CreateSocket() = 0;
 };
 
-// The platform's sockets.
+// The platform's sockets: one object for the whole process (on Windows it
+// holds the process's Winsock start-up). Never raises.
 IUdpPlatform& DefaultUdpPlatform();
 
 }  // namespace ostrivane

@@ -1,18 +1,26 @@
 #include "support/system_error.h"
 
-namespace ostrivane {
+#include <utility>
 
-std::string SystemErrorText(std::uint32_t code) {
-  std::string text = SystemErrorMessage(code);
+namespace ostrivane {
+namespace {
+
+std::string Trimmed(std::string text) {
   while (!text.empty() && (static_cast<unsigned char>(text.back()) <= 0x20 || text.back() == '.')) {
     text.pop_back();
   }
   return text;
 }
 
-ESystemError::ESystemError(std::uint32_t code)
+}  // namespace
+
+std::string SystemErrorText(std::uint32_t code) { return Trimmed(SystemErrorMessage(code)); }
+
+ESystemError::ESystemError(std::uint32_t code) : ESystemError(code, SystemErrorMessage(code)) {}
+
+ESystemError::ESystemError(std::uint32_t code, std::string message)
     : std::runtime_error("System Error.  Code: " + std::to_string(code) + ".\r\n" +
-                         SystemErrorText(code)),
+                         Trimmed(std::move(message))),
       code_(code) {}
 
 }  // namespace ostrivane

@@ -28,6 +28,10 @@ std::string SystemErrorText(std::uint32_t code);
 class ESystemError : public std::runtime_error {
  public:
   explicit ESystemError(std::uint32_t code);
+  // The same report with a text that the caller got from the system itself
+  // (where the system numbers its errors otherwise, e.g. errno and its
+  // strerror text); the text is trimmed like SystemErrorText.
+  ESystemError(std::uint32_t code, std::string message);
   [[nodiscard]] std::uint32_t Code() const noexcept { return code_; }
 
  private:

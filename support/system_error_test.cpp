@@ -48,5 +48,11 @@ TEST(ESystemError, UnknownNumberHasNoText) {
   EXPECT_STREQ(ESystemError(99999).what(), "System Error.  Code: 99999.\r\n");
 }
 
+TEST(ESystemError, ReportWithTheSystemsOwnTextTrimsIt) {
+  const ESystemError error(24, "Too many open files.\r\n");
+  EXPECT_EQ(error.Code(), 24U);
+  EXPECT_STREQ(error.what(), "System Error.  Code: 24.\r\nToo many open files");
+}
+
 }  // namespace
 }  // namespace ostrivane

@@ -2,15 +2,20 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <array>
+#include <cerrno>
+#include <optional>
+#include <string>
 #include <thread>
 
 #include "net/lv_udp.h"
 #include "net/socket_error.h"
 #include "net/udp_platform.h"
+#include "support/system_error.h"
 
 namespace ostrivane {
 namespace {
@@ -131,6 +136,46 @@ TEST(PosixPlatform, LocalAddressesLeaveOutLoopback) {
     EXPECT_NE(a.address.rfind("127.", 0), 0U) << a.address;
     EXPECT_NE(a.address, "::1");
   }
+}
+
+// Lowers the soft limit of open descriptors to 0 while it lives: every call
+// that needs a new descriptor then fails with EMFILE.
+class NoNewDescriptors {
+ public:
+  NoNewDescriptors() {
+    if (::getrlimit(RLIMIT_NOFILE, &saved_) != 0) return;
+    rlimit none = saved_;
+    none.rlim_cur = 0;
+    active_ = ::setrlimit(RLIMIT_NOFILE, &none) == 0;
+  }
+  ~NoNewDescriptors() {
+    if (active_) ::setrlimit(RLIMIT_NOFILE, &saved_);
+  }
+  NoNewDescriptors(const NoNewDescriptors&) = delete;
+  NoNewDescriptors& operator=(const NoNewDescriptors&) = delete;
+  [[nodiscard]] bool Active() const noexcept { return active_; }
+
+ private:
+  rlimit saved_{};
+  bool active_ = false;
+};
+
+TEST(PosixPlatform, AddressListFailureReportsTheSystemsNumberAndText) {
+  std::optional<std::uint32_t> code;
+  std::string report;
+  {
+    const NoNewDescriptors limit;
+    ASSERT_TRUE(limit.Active());
+    try {
+      DefaultUdpPlatform().LocalAddresses();
+    } catch (const ESystemError& e) {
+      code = e.Code();
+      report = e.what();
+    }
+  }
+  ASSERT_TRUE(code) << "listing the addresses should have failed";
+  EXPECT_EQ(*code, static_cast<std::uint32_t>(EMFILE));
+  EXPECT_EQ(report, "System Error.  Code: " + std::to_string(EMFILE) + ".\r\nToo many open files");
 }
 
 }  // namespace

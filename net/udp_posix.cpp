@@ -6,6 +6,10 @@
 // those sent to that address or to its joined group on that address's
 // interface (IP_PKTINFO tells both). Address reuse stays off, so a second
 // program asking for the port still fails to bind.
+//
+// Socket errors are reported with the Winsock number of the same meaning; a
+// failure to list the local addresses is reported with errno and the
+// system's own text for it (there is no Windows number to borrow for most).
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <ifaddrs.h>
@@ -21,6 +25,7 @@
 #include <cstring>
 #include <optional>
 #include <stdexcept>
+#include <system_error>
 
 #include "net/socket_error.h"
 #include "net/udp_platform.h"
@@ -136,13 +141,14 @@ class Fd {
   int fd_;
 };
 
+// The system's list of interface addresses, or the errno of its failure.
 struct IfAddrs {
   ifaddrs* list = nullptr;
-  IfAddrs() {
+  int error = 0;
+  IfAddrs() noexcept {
     if (::getifaddrs(&list) != 0) {
-      // Reported as the system's error report, with the Windows error number
-      // of the same meaning: out of memory (8), or a general failure (31).
-      throw ESystemError(errno == ENOMEM ? 8U : 31U);
+      error = errno;
+      list = nullptr;
     }
   }
   ~IfAddrs() {
@@ -163,7 +169,8 @@ std::optional<in_addr> ParseIPv4(const std::string& text) {
   return addr;
 }
 
-// The index of the interface that holds `addr`, or 0.
+// The index of the interface that holds `addr`, or 0 (also when the
+// interfaces cannot be listed).
 unsigned InterfaceIndexOf(in_addr addr) {
   const IfAddrs ifs;
   for (const ifaddrs* ifa = ifs.list; ifa != nullptr; ifa = ifa->ifa_next) {
@@ -334,6 +341,10 @@ class PosixUdpPlatform final : public IUdpPlatform {
  public:
   std::vector<LocalAddress> LocalAddresses() override {
     const IfAddrs ifs;
+    if (ifs.error != 0) {
+      throw ESystemError(static_cast<std::uint32_t>(ifs.error),
+                         std::generic_category().message(ifs.error));
+    }
     std::vector<LocalAddress> result;
     for (const ifaddrs* ifa = ifs.list; ifa != nullptr; ifa = ifa->ifa_next) {
       if (!Usable(*ifa)) continue;
