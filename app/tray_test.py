@@ -30,31 +30,11 @@ TILE = (0x0E, 0x6B, 0x78)  # the icon's tile colour
 SCREEN = (640, 480)
 
 
-class Display:
-    """An Xvfb server on a free display number."""
+class Display(harness.XServer):
+    """The test's X server; its screenshots go to SHOTS."""
 
     def __init__(self):
-        read_end, write_end = os.pipe()
-        self.proc = subprocess.Popen(
-            ["Xvfb", "-displayfd", str(write_end), "-screen", "0",
-             "%dx%dx24" % SCREEN, "-nolisten", "tcp", "-nolisten", "unix"],
-            pass_fds=(write_end,), stdin=subprocess.DEVNULL,
-            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        os.close(write_end)
-        with os.fdopen(read_end) as f:
-            number = f.readline().strip()
-        if not number:
-            raise RuntimeError("Xvfb did not start")
-        self.name = ":" + number
-        self.env = dict(os.environ, DISPLAY=self.name,
-                        DBUS_SESSION_BUS_ADDRESS="disabled:")
-        for var in ("WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "LC_ALL", "LC_MESSAGES", "LANG",
-                    "LANGUAGE"):
-            self.env.pop(var, None)
-
-    def run(self, *cmd, check=True):
-        return subprocess.run(cmd, env=self.env, check=check, capture_output=True,
-                              text=True).stdout
+        super().__init__(SCREEN)
 
     def screenshot(self, name):
         """Saves the whole screen as NAME.png and answers its pixels."""
@@ -63,10 +43,6 @@ class Display:
         ppm = subprocess.run([CONVERT, path, "-depth", "8", "ppm:-"], check=True,
                              capture_output=True).stdout
         return Image(ppm)
-
-    def stop(self):
-        self.proc.terminate()
-        self.proc.wait(10)
 
 
 class Image:

@@ -122,6 +122,42 @@ def udp_port_bound(port=PORT):
         return any(line.split()[1].endswith(":%04X" % port) for line in f.readlines()[1:])
 
 
+# ---- An X server ----------------------------------------------------------------
+
+class XServer:
+    """An Xvfb server of its own on a free display number, reachable only
+    from this network namespace (no TCP, no socket file). `env` is the
+    environment for its clients: this display, no session bus, no locale."""
+
+    def __init__(self, screen=(640, 480)):
+        read_end, write_end = os.pipe()
+        self.proc = subprocess.Popen(
+            ["Xvfb", "-displayfd", str(write_end), "-screen", "0",
+             "%dx%dx24" % screen, "-nolisten", "tcp", "-nolisten", "unix"],
+            pass_fds=(write_end,), stdin=subprocess.DEVNULL,
+            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        os.close(write_end)
+        with os.fdopen(read_end) as f:
+            number = f.readline().strip()
+        if not number:
+            raise RuntimeError("Xvfb did not start")
+        self.name = ":" + number
+        self.env = dict(os.environ, DISPLAY=self.name,
+                        DBUS_SESSION_BUS_ADDRESS="disabled:")
+        for var in ("WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "LC_ALL", "LC_MESSAGES", "LANG",
+                    "LANGUAGE"):
+            self.env.pop(var, None)
+
+    def run(self, *cmd, check=True):
+        """Runs a client (xdotool, xprop, ...) to its end; answers its output."""
+        return subprocess.run(cmd, env=self.env, check=check, capture_output=True,
+                              text=True).stdout
+
+    def stop(self):
+        self.proc.terminate()
+        self.proc.wait(10)
+
+
 # ---- Programs -----------------------------------------------------------------
 
 def relay_env(runtime_dir, display=None, locale=None, base=None, extra=None):
@@ -211,6 +247,19 @@ class Program:
         return self.proc.returncode
 
 
+class _Closing:
+    """close() on leaving a `with` block."""
+
+    def close(self):
+        pass
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.close()
+
+
 # ---- The presentation application's end: reading the mailslot ------------------
 
 def slot_path(runtime_dir, slot=SLOT):
@@ -219,16 +268,13 @@ def slot_path(runtime_dir, slot=SLOT):
     return os.path.join(runtime_dir, "mailslot", *slot.split("\\"))
 
 
-class SlotReader:
+class SlotReader(_Closing):
     """Reads the messages written into the mailslot, one bytes object each.
     A reader for another platform implements receive() and close()."""
 
     def receive(self, timeout=5.0):
         """The next message, or None when none came within `timeout`."""
         raise NotImplementedError
-
-    def close(self):
-        pass
 
     def receive_all(self, count, timeout=10.0):
         """Up to `count` messages, all within `timeout` seconds."""
@@ -250,12 +296,6 @@ class SlotReader:
             if m is None:
                 return got
             got.append(m)
-
-    def __enter__(self):
-        return self
-
-    def __exit__(self, *exc):
-        self.close()
 
 
 class UnixSlotReader(SlotReader):
@@ -320,7 +360,7 @@ def remote_datagram(text):
     return HEADER + (text.encode("utf-8") if isinstance(text, str) else text)
 
 
-class Sender:
+class Sender(_Closing):
     """Sends datagrams to the relay. Another way of sending implements send()."""
 
     def send(self, data, to=GROUP, port=PORT):
@@ -328,15 +368,6 @@ class Sender:
 
     def send_text(self, text, to=GROUP, port=PORT):
         self.send(remote_datagram(text), to, port)
-
-    def close(self):
-        pass
-
-    def __enter__(self):
-        return self
-
-    def __exit__(self, *exc):
-        self.close()
 
 
 class UdpSender(Sender):
