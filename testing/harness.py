@@ -127,13 +127,17 @@ def udp_port_bound(port=PORT):
 class XServer:
     """An Xvfb server of its own on a free display number, reachable only
     from this network namespace (no TCP, no socket file). `env` is the
-    environment for its clients: this display, no session bus, no locale."""
+    environment for its clients: this display, no session bus, no locale.
+
+    It never resets: an X server that resets when its last client leaves
+    refuses the clients that connect meanwhile: a tray host or the relay
+    started right after a short xdotool call found no display."""
 
     def __init__(self, screen=(640, 480)):
         read_end, write_end = os.pipe()
         self.proc = subprocess.Popen(
             ["Xvfb", "-displayfd", str(write_end), "-screen", "0",
-             "%dx%dx24" % screen, "-nolisten", "tcp", "-nolisten", "unix"],
+             "%dx%dx24" % screen, "-nolisten", "tcp", "-nolisten", "unix", "-noreset"],
             pass_fds=(write_end,), stdin=subprocess.DEVNULL,
             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         os.close(write_end)
