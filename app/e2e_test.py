@@ -16,9 +16,9 @@ import tempfile
 import time
 import unittest
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "testing"))
-import harness  # noqa: E402
-from harness import GROUP, HEADER, HOST_ADDR, PEER_ADDR, PORT  # noqa: E402
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "scripts"))
+import ostrivane_harness as harness  # noqa: E402
+from ostrivane_harness import GROUP, HEADER, HOST_ADDR, PEER_ADDR, PORT  # noqa: E402
 
 OSTRIVANE = None
 

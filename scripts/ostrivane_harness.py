@@ -8,7 +8,7 @@ its environment is the caller's, and the ends that read messages and send
 datagrams are small classes with one method to replace (`SlotReader.receive`,
 `Sender.send`).
 
-Used as: sys.path.insert(0, <repo>/testing); import harness
+Used as: sys.path.insert(0, <repo>/scripts); import ostrivane_harness
 """
 import os
 import select
