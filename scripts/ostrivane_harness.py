@@ -46,6 +46,9 @@ def wait_for(predicate, timeout=10.0, step=0.05):
 
 # ---- The network namespace ----------------------------------------------------
 
+_inside_own_namespace = False
+
+
 def enter_own_namespace(marker, unshare=("--net", "--map-root-user"), argv=None, env=None):
     """Runs the calling script again inside a namespace of its own and exits
     with its status; returns at once when already inside (the environment
@@ -55,7 +58,9 @@ def enter_own_namespace(marker, unshare=("--net", "--map-root-user"), argv=None,
     "--propagation", "private"); `argv` is the command to run again (this
     Python script with its arguments by default); `env` is added to the
     environment."""
+    global _inside_own_namespace
     if os.environ.get(marker) == "1":
+        _inside_own_namespace = True
         return
     if argv is None:
         argv = [sys.executable, os.path.abspath(sys.argv[0])] + sys.argv[1:]
@@ -66,6 +71,9 @@ def enter_own_namespace(marker, unshare=("--net", "--map-root-user"), argv=None,
 
 
 def _ip(*args):
+    # Never the machine's own links: only after enter_own_namespace().
+    if not _inside_own_namespace:
+        raise RuntimeError("network set-up outside a namespace of our own")
     subprocess.run(["ip", *args], check=True)
 
 
