@@ -56,8 +56,7 @@ class RelayTest(unittest.TestCase):
         self.assertRelayed([b"<Remote/>"])
 
     def test_text_is_converted_to_the_ansi_code_page(self):
-        payload = "Grüße € – “x” \u0416 \u0100".encode("utf-8")
-        self.send(HEADER + payload)
+        self.send(harness.remote_datagram("Grüße € – “x” \u0416 \u0100"))
         self.assertRelayed(["Grüße € – “x” ? A".encode("cp1252")])
 
     def test_malformed_datagrams_are_dropped_and_the_next_is_relayed(self):

@@ -362,6 +362,7 @@ class ProgramReader(SlotReader):
 
     def close(self):
         self.program.stop()
+        self.program.close()
         self.output.close()
 
 
@@ -378,9 +379,6 @@ class Sender(_Closing):
     def send(self, data, to=GROUP, port=PORT):
         raise NotImplementedError
 
-    def send_text(self, text, to=GROUP, port=PORT):
-        self.send(remote_datagram(text), to, port)
-
 
 class UdpSender(Sender):
     """A UDP socket whose multicast leaves through the interface with the
@@ -395,6 +393,9 @@ class UdpSender(Sender):
         self.sock.setsockopt(socket.SOL_SOCKET, socket.SO_SNDBUF, 1 << 20)
 
     def send(self, data, to=GROUP, port=PORT):
+        # Nothing may reach the machine's own network.
+        if not (_inside_own_namespace or to.startswith("127.")):
+            raise RuntimeError("sending to %s outside a namespace of our own" % to)
         self.sock.sendto(data, (to, port))
 
     def close(self):
