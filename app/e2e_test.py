@@ -10,160 +10,32 @@ Usage: e2e_test.py --ostrivane PATH [unittest options]
 """
 import argparse
 import os
-import select
 import signal
-import socket
-import struct
-import subprocess
 import sys
 import tempfile
 import time
 import unittest
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "scripts"))
+import ostrivane_harness as harness  # noqa: E402
+from ostrivane_harness import GROUP, HEADER, HOST_ADDR, PEER_ADDR, PORT  # noqa: E402
+
 OSTRIVANE = None
-GROUP = "224.0.0.1"
-PORT = 19151
-HOST_ADDR = "10.99.0.1"  # first usable interface: the relay binds here
-PEER_ADDR = "10.99.0.2"  # the sender's side of the pair
-HEADER = b"\x02LVXML\x02"
 
 
-def in_own_namespace():
-    return os.environ.get("OSTRIVANE_E2E_NETNS") == "1"
-
-
-def run(*cmd):
-    subprocess.run(cmd, check=True)
-
-
-def setup_network():
-    """One namespace, two ends of a veth pair. Traffic between them carries
-    local addresses, so martian filtering is relaxed for this namespace."""
-    run("ip", "link", "set", "lo", "up")
-    run("ip", "link", "add", "v0", "type", "veth", "peer", "name", "v1")
-    # The relay takes the first interface in the system's order: that one
-    # gets the host's address, whichever end of the pair it is.
-    order = subprocess.run(["ip", "-o", "link", "show"], capture_output=True,
-                           text=True).stdout
-    names = [line.split(":")[1].strip().split("@")[0] for line in order.splitlines()]
-    host, peer = [n for n in names if n in ("v0", "v1")]
-    run("ip", "link", "set", host, "name", "va")
-    run("ip", "link", "set", peer, "name", "vb")
-    run("ip", "addr", "add", HOST_ADDR + "/24", "dev", "va")
-    run("ip", "addr", "add", PEER_ADDR + "/24", "dev", "vb")
-    run("ip", "link", "set", "va", "up")
-    run("ip", "link", "set", "vb", "up")
-    for conf in ("all", "default", "va", "vb", "lo"):
-        for key, value in (("accept_local", "1"), ("rp_filter", "0")):
-            path = f"/proc/sys/net/ipv4/conf/{conf}/{key}"
-            if os.path.exists(path):
-                with open(path, "w") as f:
-                    f.write(value)
-    # Wait until the veth carrier is up, or the relay would skip the interface.
-    # (/sys still shows the machine's own interfaces: ask ip instead.)
-    for _ in range(100):
-        link = subprocess.run(["ip", "-o", "link", "show", "va"], capture_output=True,
-                              text=True).stdout
-        if "LOWER_UP" in link and "state UP" in link:
-            break
-        time.sleep(0.05)
-
-
-def sender(interface=PEER_ADDR):
-    s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
-    s.setsockopt(socket.IPPROTO_IP, socket.IP_MULTICAST_IF, socket.inet_aton(interface))
-    s.setsockopt(socket.IPPROTO_IP, socket.IP_MULTICAST_LOOP, 1)
-    s.setsockopt(socket.IPPROTO_IP, socket.IP_MULTICAST_TTL, 1)
-    s.setsockopt(socket.SOL_SOCKET, socket.SO_SNDBUF, 1 << 20)
-    return s
-
-
-class Endpoint:
-    """The presentation application's side: a bound Unix datagram socket."""
-
-    def __init__(self, runtime_dir):
-        self.path = os.path.join(runtime_dir, "mailslot", "Lyravox", "Messages")
-        os.makedirs(os.path.dirname(self.path), mode=0o700, exist_ok=True)
-        self.sock = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
-        self.sock.bind(self.path)
-
-    def receive(self, timeout=5.0):
-        ready, _, _ = select.select([self.sock], [], [], timeout)
-        if not ready:
-            return None
-        return self.sock.recv(70000)
-
-    def receive_all(self, count, timeout=10.0):
-        messages = []
-        deadline = time.monotonic() + timeout
-        while len(messages) < count and time.monotonic() < deadline:
-            m = self.receive(max(0.0, deadline - time.monotonic()))
-            if m is None:
-                break
-            messages.append(m)
-        return messages
-
-    def quiet(self, seconds=0.5):
-        """Whatever arrives within `seconds`; a test expects nothing more."""
-        got = []
-        while True:
-            m = self.receive(seconds)
-            if m is None:
-                return got
-            got.append(m)
-
-    def close(self):
-        self.sock.close()
-        if os.path.exists(self.path):
-            os.unlink(self.path)
-
-
-class Relay:
-    def __init__(self, runtime_dir):
-        env = dict(os.environ)
-        env["XDG_RUNTIME_DIR"] = runtime_dir
-        for var in ("DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"):
-            env.pop(var, None)
-        env["DBUS_SESSION_BUS_ADDRESS"] = "disabled:"
-        self.stderr = tempfile.TemporaryFile()
-        self.proc = subprocess.Popen([OSTRIVANE], env=env, stdin=subprocess.DEVNULL,
-                                     stdout=subprocess.DEVNULL, stderr=self.stderr)
-
-    def wait_bound(self):
-        """Until the relay's socket is bound to the port (or it died)."""
-        for _ in range(200):
-            if self.proc.poll() is not None:
-                return False
-            with open("/proc/net/udp") as f:
-                if any(line.split()[1].endswith(":%04X" % PORT) for line in f.readlines()[1:]):
-                    time.sleep(0.05)  # the join follows the bind at once
-                    return True
-            time.sleep(0.025)
-        return False
-
-    def error_output(self):
-        self.stderr.seek(0)
-        return self.stderr.read().decode("utf-8", "replace")
-
-    def stop(self):
-        if self.proc.poll() is None:
-            self.proc.send_signal(signal.SIGTERM)
-            try:
-                return self.proc.wait(10)
-            except subprocess.TimeoutExpired:
-                self.proc.kill()
-                self.proc.wait()
-                raise
-        return self.proc.returncode
+def start_relay(runtime_dir):
+    """The relay without a display (Qt offscreen), its slot below `runtime_dir`."""
+    return harness.Program(OSTRIVANE, harness.relay_env(runtime_dir))
 
 
 class RelayTest(unittest.TestCase):
     def setUp(self):
         self.dir = tempfile.TemporaryDirectory()
-        self.endpoint = Endpoint(self.dir.name)
-        self.relay = Relay(self.dir.name)
+        self.endpoint = harness.UnixSlotReader(self.dir.name)
+        self.relay = start_relay(self.dir.name)
+        self.addCleanup(self.relay.close)
         self.assertTrue(self.relay.wait_bound(), self.relay.error_output())
-        self.out = sender()
+        self.out = harness.UdpSender(PEER_ADDR)
 
     def tearDown(self):
         self.out.close()
@@ -173,7 +45,7 @@ class RelayTest(unittest.TestCase):
         self.assertEqual(code, 0, self.relay.error_output())
 
     def send(self, data, to=GROUP):
-        self.out.sendto(data, (to, PORT))
+        self.out.send(data, to)
 
     def assertRelayed(self, expected, timeout=5.0):
         got = self.endpoint.receive_all(len(expected), timeout)
@@ -184,8 +56,7 @@ class RelayTest(unittest.TestCase):
         self.assertRelayed([b"<Remote/>"])
 
     def test_text_is_converted_to_the_ansi_code_page(self):
-        payload = "Grüße € – “x” \u0416 \u0100".encode("utf-8")
-        self.send(HEADER + payload)
+        self.send(harness.remote_datagram("Grüße € – “x” \u0416 \u0100"))
         self.assertRelayed(["Grüße € – “x” ? A".encode("cp1252")])
 
     def test_malformed_datagrams_are_dropped_and_the_next_is_relayed(self):
@@ -244,7 +115,7 @@ class RelayTest(unittest.TestCase):
         self.endpoint.close()
         self.send(HEADER + b"lost")
         time.sleep(0.3)
-        self.endpoint = Endpoint(self.dir.name)
+        self.endpoint = harness.UnixSlotReader(self.dir.name)
         self.send(HEADER + b"found")
         self.assertRelayed([b"found"])
         self.assertIsNone(self.relay.proc.poll())
@@ -253,7 +124,7 @@ class RelayTest(unittest.TestCase):
         self.send(HEADER + b"one")
         self.assertRelayed([b"one"])
         self.endpoint.close()
-        self.endpoint = Endpoint(self.dir.name)
+        self.endpoint = harness.UnixSlotReader(self.dir.name)
         self.send(HEADER + b"two")
         self.assertRelayed([b"two"])
 
@@ -290,25 +161,24 @@ class RelayTest(unittest.TestCase):
 class SecondCopyTest(unittest.TestCase):
     def test_second_copy_reports_the_bind_failure_and_runs_on(self):
         with tempfile.TemporaryDirectory() as d:
-            endpoint = Endpoint(d)
-            first = Relay(d)
+            endpoint = harness.UnixSlotReader(d)
+            first = start_relay(d)
+            self.addCleanup(first.close)
             try:
                 self.assertTrue(first.wait_bound(), first.error_output())
-                second = Relay(d)
+                second = start_relay(d)
+                self.addCleanup(second.close)
                 try:
-                    deadline = time.monotonic() + 10
-                    while ("Could not bind socket" not in second.error_output()
-                           and time.monotonic() < deadline and second.proc.poll() is None):
-                        time.sleep(0.05)
+                    harness.wait_for(lambda: "Could not bind socket" in second.error_output()
+                                     or not second.alive(), 10.0)
                     self.assertIn(
                         "Could not bind socket. Address and port are already in use.",
                         second.error_output())
                     time.sleep(0.2)
                     self.assertIsNone(second.proc.poll(), "the second copy runs on")
                     # The first copy still relays, once.
-                    out = sender()
-                    out.sendto(HEADER + b"still here", (GROUP, PORT))
-                    out.close()
+                    with harness.UdpSender(PEER_ADDR) as out:
+                        out.send(HEADER + b"still here", GROUP)
                     self.assertEqual(endpoint.receive_all(1), [b"still here"])
                     self.assertEqual(endpoint.quiet(), [])
                 finally:
@@ -322,14 +192,13 @@ class ShutdownTest(unittest.TestCase):
     def test_sigterm_and_sigint_end_the_relay_cleanly(self):
         for sig in (signal.SIGTERM, signal.SIGINT):
             with tempfile.TemporaryDirectory() as d:
-                relay = Relay(d)
+                relay = start_relay(d)
+                self.addCleanup(relay.close)
                 self.assertTrue(relay.wait_bound(), relay.error_output())
                 relay.proc.send_signal(sig)
                 self.assertEqual(relay.proc.wait(10), 0)
                 self.assertEqual(relay.error_output(), "")
-                with open("/proc/net/udp") as f:
-                    self.assertFalse(any(line.split()[1].endswith(":%04X" % PORT)
-                                         for line in f.readlines()[1:]))
+                self.assertFalse(harness.udp_port_bound(PORT))
 
 
 def main():
@@ -338,12 +207,8 @@ def main():
     parser.add_argument("--ostrivane", required=True)
     args, rest = parser.parse_known_args()
     OSTRIVANE = os.path.abspath(args.ostrivane)
-    if not in_own_namespace():
-        env = dict(os.environ, OSTRIVANE_E2E_NETNS="1")
-        cmd = ["unshare", "--net", "--map-root-user", sys.executable, os.path.abspath(__file__),
-               "--ostrivane", OSTRIVANE] + rest
-        sys.exit(subprocess.run(cmd, env=env).returncode)
-    setup_network()
+    harness.enter_own_namespace("OSTRIVANE_E2E_NETNS")
+    harness.make_veth_pair()
     unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
 
 

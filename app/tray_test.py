@@ -12,12 +12,15 @@ Usage: tray_test.py --ostrivane PATH --shots DIR [unittest options]
 import argparse
 import os
 import shutil
-import signal
 import subprocess
 import sys
 import tempfile
 import time
 import unittest
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "scripts"))
+import ostrivane_harness as harness  # noqa: E402
+from ostrivane_harness import wait_for  # noqa: E402
 
 OSTRIVANE = None
 SHOTS = None
@@ -27,45 +30,11 @@ TILE = (0x0E, 0x6B, 0x78)  # the icon's tile colour
 SCREEN = (640, 480)
 
 
-def in_own_namespace():
-    return os.environ.get("OSTRIVANE_TRAY_NETNS") == "1"
-
-
-def wait_for(predicate, timeout=10.0, step=0.05):
-    deadline = time.monotonic() + timeout
-    while time.monotonic() < deadline:
-        value = predicate()
-        if value:
-            return value
-        time.sleep(step)
-    return predicate()
-
-
-class Display:
-    """An Xvfb server on a free display number."""
+class Display(harness.XServer):
+    """The test's X server; its screenshots go to SHOTS."""
 
     def __init__(self):
-        read_end, write_end = os.pipe()
-        self.proc = subprocess.Popen(
-            ["Xvfb", "-displayfd", str(write_end), "-screen", "0",
-             "%dx%dx24" % SCREEN, "-nolisten", "tcp", "-nolisten", "unix"],
-            pass_fds=(write_end,), stdin=subprocess.DEVNULL,
-            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        os.close(write_end)
-        with os.fdopen(read_end) as f:
-            number = f.readline().strip()
-        if not number:
-            raise RuntimeError("Xvfb did not start")
-        self.name = ":" + number
-        self.env = dict(os.environ, DISPLAY=self.name,
-                        DBUS_SESSION_BUS_ADDRESS="disabled:")
-        for var in ("WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "LC_ALL", "LC_MESSAGES", "LANG",
-                    "LANGUAGE"):
-            self.env.pop(var, None)
-
-    def run(self, *cmd, check=True):
-        return subprocess.run(cmd, env=self.env, check=check, capture_output=True,
-                              text=True).stdout
+        super().__init__(SCREEN)
 
     def screenshot(self, name):
         """Saves the whole screen as NAME.png and answers its pixels."""
@@ -74,10 +43,6 @@ class Display:
         ppm = subprocess.run([CONVERT, path, "-depth", "8", "ppm:-"], check=True,
                              capture_output=True).stdout
         return Image(ppm)
-
-    def stop(self):
-        self.proc.terminate()
-        self.proc.wait(10)
 
 
 class Image:
@@ -146,16 +111,15 @@ class Window:
         return (self.x + self.width // 2, self.y + self.height // 2)
 
 
-class Relay:
+class Relay(harness.Program):
+    """The relay on the test's display, in `locale`, with a runtime folder
+    of its own."""
+
     def __init__(self, display, locale):
-        env = dict(display.env)
-        env.update(locale)
         self.runtime = tempfile.TemporaryDirectory()
-        env["XDG_RUNTIME_DIR"] = self.runtime.name
         self.display = display
-        self.stderr = tempfile.TemporaryFile()
-        self.proc = subprocess.Popen([OSTRIVANE], env=env, stdin=subprocess.DEVNULL,
-                                     stdout=subprocess.DEVNULL, stderr=self.stderr)
+        super().__init__(OSTRIVANE, harness.relay_env(self.runtime.name, display=display.name,
+                                                      locale=locale, base=display.env))
 
     def windows(self):
         """The program's visible X windows."""
@@ -180,24 +144,12 @@ class Relay:
             return None
         return wait_for(find, timeout)
 
-    def alive(self):
-        return self.proc.poll() is None
-
-    def error_output(self):
-        self.stderr.seek(0)
-        return self.stderr.read().decode("utf-8", "replace")
-
     def stop(self):
-        if self.proc.poll() is None:
-            self.proc.send_signal(signal.SIGTERM)
-            try:
-                self.proc.wait(10)
-            except subprocess.TimeoutExpired:
-                self.proc.kill()
-                self.proc.wait()
-        self.runtime.cleanup()
-        self.stderr.close()
-        return self.proc.returncode
+        try:
+            return super().stop()
+        finally:
+            self.runtime.cleanup()
+            self.close()
 
 
 GERMAN = {"LANG": "de_DE.UTF-8"}
@@ -388,12 +340,8 @@ def main():
     missing += [t for t in (CONVERT, IMPORT) if not os.path.exists(t)]
     if missing:
         sys.exit("tray_test: missing tools (scripts/test installs them): " + " ".join(missing))
-    if not in_own_namespace():
-        env = dict(os.environ, OSTRIVANE_TRAY_NETNS="1")
-        cmd = ["unshare", "--net", "--map-root-user", sys.executable, os.path.abspath(__file__),
-               "--ostrivane", OSTRIVANE, "--shots", SHOTS] + rest
-        sys.exit(subprocess.run(cmd, env=env).returncode)
-    subprocess.run(["ip", "link", "set", "lo", "up"], check=True)
+    harness.enter_own_namespace("OSTRIVANE_TRAY_NETNS")
+    harness.bring_up_loopback()
     shutil.rmtree(SHOTS, ignore_errors=True)
     os.makedirs(SHOTS)
     unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)

@@ -1,0 +1,402 @@
+"""What the end-to-end tests and scripts/demo share: a network namespace of
+their own, the relay (or any program) started, awaited and stopped, the
+presentation application's end of the mailslot, and remote datagrams.
+
+Nothing here knows which platform's build it runs: a program is a command
+list, so a launcher can stand in front of it (["wine64", "ostrivane.exe"]),
+its environment is the caller's, and the ends that read messages and send
+datagrams are small classes with one method to replace (`SlotReader.receive`,
+`Sender.send`).
+
+Used as: sys.path.insert(0, <repo>/scripts); import ostrivane_harness
+"""
+import os
+import select
+import signal
+import socket
+import subprocess
+import sys
+import tempfile
+import time
+
+GROUP = "224.0.0.1"
+PORT = 19151
+HEADER = b"\x02LVXML\x02"
+SLOT = "Lyravox\\Messages"
+
+# The veth pair of make_veth_pair(): the relay binds the first usable
+# interface, which is given HOST_ADDR; the peer end sends.
+HOST_IF, PEER_IF = "va", "vb"
+HOST_ADDR, PEER_ADDR = "10.99.0.1", "10.99.0.2"
+
+
+# ---- Waiting ------------------------------------------------------------------
+
+def wait_for(predicate, timeout=10.0, step=0.05):
+    """Calls `predicate` until it answers something true or `timeout`
+    seconds have passed; answers its last answer."""
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        value = predicate()
+        if value:
+            return value
+        time.sleep(step)
+    return predicate()
+
+
+# ---- The network namespace ----------------------------------------------------
+
+_inside_own_namespace = False
+
+
+def enter_own_namespace(marker, unshare=("--net", "--map-root-user"), argv=None, env=None):
+    """Runs the calling script again inside a namespace of its own and exits
+    with its status; returns at once when already inside (the environment
+    variable `marker` is "1" there).
+
+    `unshare` are the options for unshare(1) (a Wine test adds "--mount",
+    "--propagation", "private"); `argv` is the command to run again (this
+    Python script with its arguments by default); `env` is added to the
+    environment."""
+    global _inside_own_namespace
+    if os.environ.get(marker) == "1":
+        _inside_own_namespace = True
+        return
+    if argv is None:
+        argv = [sys.executable, os.path.abspath(sys.argv[0])] + sys.argv[1:]
+    child_env = dict(os.environ)
+    child_env.update(env or {})
+    child_env[marker] = "1"
+    sys.exit(subprocess.run(["unshare", *unshare, *argv], env=child_env).returncode)
+
+
+def _ip(*args):
+    # Never the machine's own links: only after enter_own_namespace().
+    if not _inside_own_namespace:
+        raise RuntimeError("network set-up outside a namespace of our own")
+    subprocess.run(["ip", *args], check=True)
+
+
+def bring_up_loopback():
+    _ip("link", "set", "lo", "up")
+
+
+def _link_names():
+    """The namespace's interfaces in the system's order (ifindex order,
+    which is also the order of getifaddrs)."""
+    listing = subprocess.run(["ip", "-o", "link", "show"], capture_output=True, text=True,
+                             check=True).stdout
+    return [line.split(":")[1].strip().split("@")[0] for line in listing.splitlines()]
+
+
+def _link_is_up(name):
+    # /sys still shows the machine's own interfaces inside the namespace: ask ip.
+    link = subprocess.run(["ip", "-o", "link", "show", name], capture_output=True,
+                          text=True).stdout
+    return "LOWER_UP" in link and "state UP" in link
+
+
+def make_veth_pair(host_addr=HOST_ADDR, peer_addr=PEER_ADDR, prefix=24, timeout=5.0):
+    """Loopback up and one veth pair in the current namespace: HOST_IF
+    (`host_addr`) is the first interface in the system's order, so the
+    relay binds there; PEER_IF (`peer_addr`) is where test datagrams leave.
+    Both ends are addresses of this one namespace, so traffic between them
+    carries local addresses: martian filtering is relaxed. Returns once both
+    carriers are up (the relay skips an interface that is down)."""
+    bring_up_loopback()
+    _ip("link", "add", "v0", "type", "veth", "peer", "name", "v1")
+    # Which end comes first is the kernel's choice: that one gets the host's name.
+    host, peer = [n for n in _link_names() if n in ("v0", "v1")]
+    _ip("link", "set", host, "name", HOST_IF)
+    _ip("link", "set", peer, "name", PEER_IF)
+    _ip("addr", "add", "%s/%d" % (host_addr, prefix), "dev", HOST_IF)
+    _ip("addr", "add", "%s/%d" % (peer_addr, prefix), "dev", PEER_IF)
+    _ip("link", "set", HOST_IF, "up")
+    _ip("link", "set", PEER_IF, "up")
+    for conf in ("all", "default", HOST_IF, PEER_IF, "lo"):
+        for key, value in (("accept_local", "1"), ("rp_filter", "0")):
+            path = "/proc/sys/net/ipv4/conf/%s/%s" % (conf, key)
+            if os.path.exists(path):
+                with open(path, "w") as f:
+                    f.write(value)
+    if not wait_for(lambda: _link_is_up(HOST_IF) and _link_is_up(PEER_IF), timeout):
+        raise RuntimeError("the veth pair %s/%s did not come up" % (HOST_IF, PEER_IF))
+
+
+def udp_port_bound(port=PORT):
+    """Whether a UDP socket of this namespace is bound to `port` (also true
+    for a socket that a wineserver holds for a Windows program)."""
+    with open("/proc/net/udp") as f:
+        return any(line.split()[1].endswith(":%04X" % port) for line in f.readlines()[1:])
+
+
+# ---- An X server ----------------------------------------------------------------
+
+class XServer:
+    """An Xvfb server of its own on a free display number, reachable only
+    from this network namespace (no TCP, no socket file). `env` is the
+    environment for its clients: this display, no session bus, no locale.
+
+    It never resets: an X server that resets when its last client leaves
+    refuses the clients that connect meanwhile: a tray host or the relay
+    started right after a short xdotool call found no display."""
+
+    def __init__(self, screen=(640, 480)):
+        read_end, write_end = os.pipe()
+        self.proc = subprocess.Popen(
+            ["Xvfb", "-displayfd", str(write_end), "-screen", "0",
+             "%dx%dx24" % screen, "-nolisten", "tcp", "-nolisten", "unix", "-noreset"],
+            pass_fds=(write_end,), stdin=subprocess.DEVNULL,
+            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        os.close(write_end)
+        with os.fdopen(read_end) as f:
+            number = f.readline().strip()
+        if not number:
+            raise RuntimeError("Xvfb did not start")
+        self.name = ":" + number
+        self.env = dict(os.environ, DISPLAY=self.name,
+                        DBUS_SESSION_BUS_ADDRESS="disabled:")
+        for var in ("WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "LC_ALL", "LC_MESSAGES", "LANG",
+                    "LANGUAGE"):
+            self.env.pop(var, None)
+
+    def run(self, *cmd, check=True):
+        """Runs a client (xdotool, xprop, ...) to its end; answers its output."""
+        return subprocess.run(cmd, env=self.env, check=check, capture_output=True,
+                              text=True).stdout
+
+    def stop(self):
+        self.proc.terminate()
+        self.proc.wait(10)
+
+
+# ---- Programs -----------------------------------------------------------------
+
+def relay_env(runtime_dir, display=None, locale=None, base=None, extra=None):
+    """The relay's environment: `base` (os.environ by default) with a private
+    XDG_RUNTIME_DIR, no session bus, and the X display `display` or none (so
+    Qt runs offscreen). `locale` (e.g. {"LANG": "de_DE.UTF-8"}) replaces all
+    the locale variables when given; `extra` is added last."""
+    env = dict(os.environ if base is None else base)
+    for var in ("DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"):
+        env.pop(var, None)
+    if display is not None:
+        env["DISPLAY"] = display
+    env["DBUS_SESSION_BUS_ADDRESS"] = "disabled:"
+    if locale is not None:
+        for var in ("LC_ALL", "LC_MESSAGES", "LANG", "LANGUAGE"):
+            env.pop(var, None)
+        env.update(locale)
+    env["XDG_RUNTIME_DIR"] = runtime_dir
+    env.update(extra or {})
+    return env
+
+
+class Program:
+    """One started program: `command` is a path or a list (a launcher may
+    come first). Its standard error is kept in a file, standard output goes
+    to `stdout` (a file object, or nowhere)."""
+
+    def __init__(self, command, env, stdout=None):
+        self.command = [command] if isinstance(command, str) else list(command)
+        self.stderr = tempfile.TemporaryFile()
+        self.proc = subprocess.Popen(
+            self.command, env=env, stdin=subprocess.DEVNULL,
+            stdout=subprocess.DEVNULL if stdout is None else stdout, stderr=self.stderr)
+
+    @property
+    def pid(self):
+        return self.proc.pid
+
+    @property
+    def returncode(self):
+        return self.proc.returncode
+
+    def alive(self):
+        return self.proc.poll() is None
+
+    def error_output(self):
+        self.stderr.seek(0)
+        return self.stderr.read().decode("utf-8", "replace")
+
+    def wait_ready(self, ready, timeout=5.0, settle=0.0):
+        """Until `ready()` is true (then `settle` seconds more); false when
+        the program ended first or `timeout` passed."""
+        deadline = time.monotonic() + timeout
+        while self.alive():
+            if ready():
+                time.sleep(settle)
+                return True
+            if time.monotonic() >= deadline:
+                return False
+            time.sleep(0.025)
+        return False
+
+    def wait_bound(self, port=PORT, timeout=5.0):
+        """Until the program's datagram socket is bound to `port`; the group
+        join follows the bind at once."""
+        return self.wait_ready(lambda: udp_port_bound(port), timeout, settle=0.05)
+
+    def close(self):
+        """Lets go of the kept standard error (after stop())."""
+        self.stderr.close()
+
+    def stop(self, timeout=10.0, ask=None):
+        """Asks the program to end (`ask(self)`; SIGTERM by default) and
+        answers its exit status. One that is still running after `timeout`
+        seconds is killed, and subprocess.TimeoutExpired raised."""
+        if self.alive():
+            if ask is None:
+                self.proc.send_signal(signal.SIGTERM)
+            else:
+                ask(self)
+            try:
+                self.proc.wait(timeout)
+            except subprocess.TimeoutExpired:
+                self.proc.kill()
+                self.proc.wait()
+                raise
+        return self.proc.returncode
+
+
+class _Closing:
+    """close() on leaving a `with` block."""
+
+    def close(self):
+        pass
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.close()
+
+
+# ---- The presentation application's end: reading the mailslot ------------------
+
+def slot_path(runtime_dir, slot=SLOT):
+    """The endpoint of mailslot `slot` on Linux: a Unix datagram socket below
+    $XDG_RUNTIME_DIR/mailslot."""
+    return os.path.join(runtime_dir, "mailslot", *slot.split("\\"))
+
+
+class SlotReader(_Closing):
+    """Reads the messages written into the mailslot, one bytes object each.
+    A reader for another platform implements receive() and close()."""
+
+    def receive(self, timeout=5.0):
+        """The next message, or None when none came within `timeout`."""
+        raise NotImplementedError
+
+    def receive_all(self, count, timeout=10.0):
+        """Up to `count` messages, all within `timeout` seconds."""
+        messages = []
+        deadline = time.monotonic() + timeout
+        while len(messages) < count and time.monotonic() < deadline:
+            m = self.receive(max(0.0, deadline - time.monotonic()))
+            if m is None:
+                break
+            messages.append(m)
+        return messages
+
+    def quiet(self, seconds=0.5):
+        """Whatever arrives until `seconds` pass without a message; a test
+        that expects nothing more asserts that this is empty."""
+        got = []
+        while True:
+            m = self.receive(seconds)
+            if m is None:
+                return got
+            got.append(m)
+
+
+class UnixSlotReader(SlotReader):
+    """The Linux endpoint: a bound Unix datagram socket at slot_path()."""
+
+    def __init__(self, runtime_dir, slot=SLOT):
+        self.path = slot_path(runtime_dir, slot)
+        os.makedirs(os.path.dirname(self.path), mode=0o700, exist_ok=True)
+        self.sock = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
+        self.sock.bind(self.path)
+
+    def receive(self, timeout=5.0):
+        ready, _, _ = select.select([self.sock], [], [], timeout)
+        if not ready:
+            return None
+        return self.sock.recv(70000)
+
+    def close(self):
+        self.sock.close()
+        if os.path.exists(self.path):
+            os.unlink(self.path)
+
+
+class ProgramReader(SlotReader):
+    """A program that reads the slot and prints a line `<length> <hex bytes>`
+    per message (`lvx-slot-monitor --hex`, or a Windows reader under Wine).
+    Its output goes to a file that is polled, never to a pipe, so helper
+    processes that inherit it cannot hold anything up."""
+
+    def __init__(self, command, env):
+        self.output = tempfile.TemporaryFile()
+        self.program = Program(command, env, stdout=self.output)
+        self.position = 0
+
+    def _next_line(self):
+        self.output.seek(self.position)
+        line = self.output.readline()
+        if not line.endswith(b"\n"):
+            return None
+        self.position += len(line)
+        return line
+
+    def receive(self, timeout=5.0):
+        line = wait_for(self._next_line, timeout, step=0.02)
+        if line is None:
+            return None
+        length, _, data = line.rstrip(b"\n").partition(b" ")
+        message = bytes.fromhex(data.decode("ascii"))
+        if int(length) != len(message):
+            raise ValueError("reader printed %r" % line)
+        return message
+
+    def close(self):
+        self.program.stop()
+        self.program.close()
+        self.output.close()
+
+
+# ---- The remote end: sending datagrams -----------------------------------------
+
+def remote_datagram(text):
+    """A remote datagram: the header, then `text` (str as UTF-8, bytes as they are)."""
+    return HEADER + (text.encode("utf-8") if isinstance(text, str) else text)
+
+
+class Sender(_Closing):
+    """Sends datagrams to the relay. Another way of sending implements send()."""
+
+    def send(self, data, to=GROUP, port=PORT):
+        raise NotImplementedError
+
+
+class UdpSender(Sender):
+    """A UDP socket whose multicast leaves through the interface with the
+    address `interface` (TTL 1), with multicast loop-back on or off."""
+
+    def __init__(self, interface=PEER_ADDR, loop=True):
+        self.sock = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+        self.sock.setsockopt(socket.IPPROTO_IP, socket.IP_MULTICAST_IF,
+                             socket.inet_aton(interface))
+        self.sock.setsockopt(socket.IPPROTO_IP, socket.IP_MULTICAST_LOOP, 1 if loop else 0)
+        self.sock.setsockopt(socket.IPPROTO_IP, socket.IP_MULTICAST_TTL, 1)
+        self.sock.setsockopt(socket.SOL_SOCKET, socket.SO_SNDBUF, 1 << 20)
+
+    def send(self, data, to=GROUP, port=PORT):
+        # Nothing may reach the machine's own network.
+        if not (_inside_own_namespace or to.startswith("127.")):
+            raise RuntimeError("sending to %s outside a namespace of our own" % to)
+        self.sock.sendto(data, (to, port))
+
+    def close(self):
+        self.sock.close()
