@@ -3,6 +3,7 @@
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -10,6 +11,7 @@
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <optional>
@@ -21,7 +23,7 @@
 
 #include "relay/cp1252.h"
 #include "relay/mailslot.h"
-#include "relay/mailslot_posix.h"
+#include "relay/mailslot_endpoint.h"
 #include "support/utf8.h"
 #include "tools/tool_cli.h"
 
@@ -311,15 +313,19 @@ int Run(const Options& options) {
   const std::optional<std::u16string> slot = Utf8ToUtf16(
       std::span(reinterpret_cast<const std::uint8_t*>(options.slot.data()), options.slot.size()));
   if (!slot) return UsageError("the slot name is not UTF-8");
-  const std::string root = MailSlotRootDir();
+  const std::string root = MailSlotRootDir(std::getenv("XDG_RUNTIME_DIR"), ::geteuid());
   const std::optional<std::string> path =
       MailSlotEndpointPath(std::u16string(kMailSlotPrefix) + *slot, root);
   if (!path) {
     return UsageError("invalid slot name '" + options.slot +
                       "' (empty, or with a '.' or '..' part, or a zero character)");
   }
-  const std::optional<sockaddr_un> address = MailSlotSocketAddress(*path);
-  if (!address) return Failure("the endpoint path is too long for a socket: " + *path);
+  if (!FitsMailSlotSocketAddress(*path)) {
+    return Failure("the endpoint path is too long for a socket: " + *path);
+  }
+  std::optional<sockaddr_un> address(std::in_place);
+  address->sun_family = AF_UNIX;
+  path->copy(address->sun_path, path->size());
 
   std::string error;
   if (!MakeFolders(root, *path, error) || !ClearStaleEndpoint(*path, *address, error)) {

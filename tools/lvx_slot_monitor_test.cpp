@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -17,7 +18,6 @@
 #include <vector>
 
 #include "relay/mailslot.h"
-#include "relay/mailslot_posix.h"
 #include "support/test_util.h"
 #include "tools/lvx_tools_test_process.h"
 
@@ -28,26 +28,13 @@ namespace fs = std::filesystem;
 using testutil::ChildProcess;
 using testutil::RunProcess;
 
-class LvxSlotMonitorTest : public testing::Test {
+// The writer in this process and the monitor look in the same private
+// XDG_RUNTIME_DIR.
+class LvxSlotMonitorTest : public testutil::TempRuntimeDirTest {
  protected:
   void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "lvx-monitor-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
-    if (const char* old = std::getenv("XDG_RUNTIME_DIR")) oldXdg_ = old;
-    // The writer in this process and the monitor look in the same place.
-    ::setenv("XDG_RUNTIME_DIR", dir_.c_str(), 1);
-    root_ = dir_ + "/mailslot";
+    root_ = RuntimeDir() + "/mailslot";
     path_ = root_ + "/Lyravox/Messages";
-  }
-  void TearDown() override {
-    if (oldXdg_) {
-      ::setenv("XDG_RUNTIME_DIR", oldXdg_->c_str(), 1);
-    } else {
-      ::unsetenv("XDG_RUNTIME_DIR");
-    }
-    std::error_code ignored;
-    fs::remove_all(dir_, ignored);
   }
 
   std::vector<std::string> Command(std::vector<std::string> args) {
@@ -55,7 +42,7 @@ class LvxSlotMonitorTest : public testing::Test {
     return args;
   }
   [[nodiscard]] std::map<std::string, std::string> Env() const {
-    return {{"XDG_RUNTIME_DIR", dir_}};
+    return {{"XDG_RUNTIME_DIR", RuntimeDir()}};
   }
 
   static std::size_t Send(TMailSlotWriter& writer, const std::string& bytes) {
@@ -68,10 +55,8 @@ class LvxSlotMonitorTest : public testing::Test {
     return st.st_mode & 07777U;
   }
 
-  std::string dir_;
   std::string root_;
   std::string path_;
-  std::optional<std::string> oldXdg_;
 };
 
 struct OutputCase {
@@ -185,9 +170,11 @@ TEST_F(LvxSlotMonitorTest, StaleSocketIsReplaced) {
   {
     // An endpoint whose owner ended without removing it.
     const int fd = ::socket(AF_UNIX, SOCK_DGRAM, 0);
-    const auto address = MailSlotSocketAddress(path_);
-    ASSERT_TRUE(address);
-    ASSERT_EQ(::bind(fd, reinterpret_cast<const sockaddr*>(&*address), sizeof(sockaddr_un)), 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    ASSERT_LT(path_.size(), sizeof address.sun_path);
+    path_.copy(address.sun_path, path_.size());
+    ASSERT_EQ(::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
     ::close(fd);
   }
   TMailSlotWriter writer(u"Lyravox\\Messages");
