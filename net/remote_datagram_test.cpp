@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <memory>
+#include <ostream>
 #include <vector>
 
 #include "support/test_util.h"
@@ -91,6 +92,8 @@ struct EncodeCase {
   std::u16string text;
   std::size_t payloadBytes;  // UTF-8 bytes after the seven header bytes
 };
+
+void PrintTo(const EncodeCase& c, std::ostream* os) { *os << c.name; }
 
 class EncodeRemoteDatagramTest : public testing::TestWithParam<EncodeCase> {};
 
