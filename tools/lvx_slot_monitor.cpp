@@ -102,8 +102,9 @@ ParseResult ParseArguments(std::span<const std::string> args) {
       options.slot = option.value;
     } else if (option.name == "--count") {
       options.count = cli::ParseDecimal(option.value, 1, 999999999);
-      if (!options.count)
+      if (!options.count) {
         return {std::nullopt, UsageError("--count needs a whole number of at least 1")};
+      }
     } else {
       const auto delay = cli::ParseDecimal(option.value, 0, 3600000);
       if (!delay) {
