@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <optional>
+#include <random>
 #include <string>
 #include <utility>
 #include <vector>
@@ -49,6 +51,55 @@ class EnvironmentScope {
 
  private:
   std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
+};
+#endif
+
+// A new, empty folder below the system's temporary folder that only this
+// user can enter; removed with everything in it when the object ends.
+class ScopedTempDir {
+ public:
+  explicit ScopedTempDir(const std::string& prefix = "ostrivane-test") {
+    namespace fs = std::filesystem;
+    std::random_device random;
+    // Creating the folder is what reserves its name.
+    for (int attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
+      const fs::path candidate =
+          fs::temp_directory_path() / (prefix + "-" + std::to_string(random()));
+      std::error_code error;
+      if (fs::create_directory(candidate, error)) path_ = candidate;
+    }
+    if (path_.empty()) {
+      ADD_FAILURE() << "cannot create a temporary folder";
+      return;
+    }
+    fs::permissions(path_, fs::perms::owner_all, fs::perm_options::replace);
+  }
+  ~ScopedTempDir() {
+    std::error_code ignored;
+    if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
+  }
+  ScopedTempDir(const ScopedTempDir&) = delete;
+  ScopedTempDir& operator=(const ScopedTempDir&) = delete;
+
+  [[nodiscard]] const std::filesystem::path& Path() const noexcept { return path_; }
+
+ private:
+  std::filesystem::path path_;
+};
+
+#ifndef _WIN32
+// A test whose XDG_RUNTIME_DIR is a new private temporary folder from the
+// start of the test to its end.
+class TempRuntimeDirTest : public testing::Test {
+ protected:
+  TempRuntimeDirTest() { environment_.Set("XDG_RUNTIME_DIR", RuntimeDir().c_str()); }
+
+  // The folder that XDG_RUNTIME_DIR names.
+  [[nodiscard]] std::string RuntimeDir() const { return tempDir_.Path().string(); }
+
+ private:
+  ScopedTempDir tempDir_{"ostrivane-runtime"};
+  EnvironmentScope environment_;
 };
 #endif
 
