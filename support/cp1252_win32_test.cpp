@@ -7,9 +7,12 @@
 #include <string>
 
 #include "support/ansi.h"
+#include "support/test_util.h"
 
 namespace ostrivane {
 namespace {
+
+using testutil::Hex;
 
 std::string SystemCp1252(std::u16string_view text) {
   const auto* units = reinterpret_cast<const wchar_t*>(text.data());
@@ -18,16 +21,6 @@ std::string SystemCp1252(std::u16string_view text) {
   std::string bytes(static_cast<std::size_t>(size > 0 ? size : 0), '\0');
   if (size > 0) WideCharToMultiByte(1252, 0, units, count, bytes.data(), size, nullptr, nullptr);
   return bytes;
-}
-
-std::string Hex(std::u16string_view units) {
-  std::string out;
-  char buffer[8];
-  for (const char16_t u : units) {
-    std::snprintf(buffer, sizeof buffer, " %04X", static_cast<unsigned>(u));
-    out += buffer;
-  }
-  return out;
 }
 
 TEST(Cp1252Table, EveryCodeUnitConvertsLikeTheSystem) {

@@ -2,15 +2,17 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include <cstdio>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "support/fold_digits.h"
+#include "support/test_util.h"
 
 namespace ostrivane {
 namespace {
+
+using testutil::Hex;
 
 // FoldStringW(MAP_FOLDDIGITS) of `text`; "<failed>" when it fails.
 std::u16string SystemFold(std::u16string_view text) {
@@ -34,16 +36,6 @@ std::u16string TableFold(std::u16string_view text) {
   if (done.length == 0) return u"<failed>";
   folded.resize(done.length);
   return folded;
-}
-
-std::string Hex(std::u16string_view units) {
-  std::string out;
-  char buffer[8];
-  for (const char16_t u : units) {
-    std::snprintf(buffer, sizeof buffer, " %04X", static_cast<unsigned>(u));
-    out += buffer;
-  }
-  return out;
 }
 
 TEST(FoldDigitsTable, EveryCodeUnitFoldsLikeTheSystem) {

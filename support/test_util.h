@@ -3,9 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstdlib>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -18,6 +20,25 @@ struct CaseName {
     return std::string(p.param.name);
   }
 };
+
+// `value` in upper-case hexadecimal, at least `digits` digits long:
+// Hex(0x8000) is "8000", Hex(0xE9, 4) is "00E9".
+inline std::string Hex(std::uint32_t value, std::size_t digits = 1) {
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  std::string text;
+  do {
+    text.insert(text.begin(), kDigits[value % 16]);
+    value /= 16;
+  } while (value != 0 || text.size() < digits);
+  return text;
+}
+
+// Every code unit of `units` as " XXXX", for failure messages: " D83D DE00".
+inline std::string Hex(std::u16string_view units) {
+  std::string text;
+  for (const char16_t unit : units) text += " " + Hex(unit, 4);
+  return text;
+}
 
 #ifndef _WIN32
 // Sets environment variables for the lifetime of the object and restores
