@@ -1,6 +1,6 @@
 // Without a system code page: the ANSI code page is 1252, as Windows
 // converts to it.
-#include "support/ansi.h"
+#include "support/cp1252.h"
 
 namespace ostrivane {
 

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "support/ansi.h"
+#include "support/cp1252.h"
 #include "support/test_util.h"
 
 namespace ostrivane {

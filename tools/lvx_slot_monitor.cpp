@@ -19,9 +19,9 @@
 #include <utility>
 #include <vector>
 
-#include "relay/cp1252.h"
 #include "relay/mailslot.h"
 #include "relay/mailslot_posix.h"
+#include "support/cp1252.h"
 #include "support/utf8.h"
 #include "tools/tool_cli.h"
 
