@@ -7,13 +7,13 @@
 // attaches no observer and sends nothing through it.
 #pragma once
 
-#include <array>
 #include <cstdint>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
+#include "support/guid.h"
 #include "support/variant.h"
 
 namespace ostrivane {
@@ -126,15 +126,6 @@ struct TLVBroadCastMessage {
   Variant Param2;              // empty unless the sender gives one
   Variant Result;              // an observer's answer to a query; empty when built
   TObject* AObject = nullptr;  // not owned by the message
-};
-
-// Interface identifier in its usual layout.
-struct TGUID {
-  std::uint32_t D1 = 0;
-  std::uint16_t D2 = 0;
-  std::uint16_t D3 = 0;
-  std::array<std::uint8_t, 8> D4{};
-  friend constexpr bool operator==(const TGUID&, const TGUID&) = default;
 };
 
 // {9DCA1E55-21FD-4037-9441-AA6D4D79D482}
