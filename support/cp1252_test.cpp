@@ -1,10 +1,6 @@
 // Code page 1252 both ways, and ToAnsi where the ANSI code page is 1252.
 #include "support/cp1252.h"
 
-#ifdef _WIN32
-#include <windows.h>
-#endif
-
 #include <gtest/gtest.h>
 
 #include <ostream>
@@ -13,6 +9,7 @@
 
 #include "support/ansi.h"
 #include "support/test_util.h"
+#include "support/text_platform.h"
 
 namespace ostrivane {
 namespace {
@@ -59,18 +56,18 @@ INSTANTIATE_TEST_SUITE_P(Cases, Cp1252FromUtf16Test, testing::ValuesIn(kCases),
 class ToAnsiTest : public testing::TestWithParam<AnsiCase> {};
 
 TEST_P(ToAnsiTest, ConvertsToCodePage1252) {
-#ifdef _WIN32
-  if (GetACP() != 1252) GTEST_SKIP() << "the ANSI code page is " << GetACP();
-#endif
+  if (platform::AnsiCodePage() != 1252) {
+    GTEST_SKIP() << "the ANSI code page is " << platform::AnsiCodePage();
+  }
   EXPECT_EQ(ToAnsi(GetParam().text), GetParam().bytes);
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, ToAnsiTest, testing::ValuesIn(kCases), testutil::CaseName());
 
 TEST(ToAnsi, ConvertsLongTextWhole) {
-#ifdef _WIN32
-  if (GetACP() != 1252) GTEST_SKIP() << "the ANSI code page is " << GetACP();
-#endif
+  if (platform::AnsiCodePage() != 1252) {
+    GTEST_SKIP() << "the ANSI code page is " << platform::AnsiCodePage();
+  }
   std::u16string text;
   std::string bytes;
   for (int i = 0; i < 20000; ++i) {
