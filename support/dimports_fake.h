@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "support/dimports.h"
+#include "support/dimports_platform.h"
 #include "support/test_util.h"
 
 namespace ostrivane::testutil {
