@@ -45,7 +45,7 @@ class NotificationIconTest : public testing::Test {
     return TIconImage({TBitmap32{
         size, size, std::vector<std::uint32_t>(static_cast<std::size_t>(size * size), color)}});
   }
-  Strings Ops() const {
+  [[nodiscard]] Strings Ops() const {
     Strings ops;
     for (const auto& c : area.calls) ops.push_back(FakeNotificationArea::OpName(c.op));
     return ops;

@@ -182,15 +182,15 @@ class TLVEventCentral {
   //
   // Note for callers: a literal 0 as fourth argument is a null AObject, not a
   // Param2; write Variant(0) for the latter.
-  void Notify(TLVNotifyActions Category, Variant Action);
-  void Notify(TLVNotifyActions Category, Variant Action, Variant Param1);
-  void Notify(TLVNotifyActions Category, Variant Action, Variant Param1, Variant Param2);
-  void Notify(TLVNotifyActions Category, Variant Action, Variant Param1, TObject* AObject);
+  void Notify(TLVNotifyActions Category, const Variant& Action);
+  void Notify(TLVNotifyActions Category, const Variant& Action, Variant Param1);
+  void Notify(TLVNotifyActions Category, const Variant& Action, Variant Param1, Variant Param2);
+  void Notify(TLVNotifyActions Category, const Variant& Action, Variant Param1, TObject* AObject);
 
   // Puts Category, Action and Param1 to the observers in turn until one
   // leaves Result non-empty (null counts as an answer), and returns Result:
   // empty when nobody answered. There is no category test.
-  Variant Query(TLVNotifyActions Category, Variant Action, Variant Param1);
+  Variant Query(TLVNotifyActions Category, const Variant& Action, Variant Param1);
 
   // Broadcasts LVNotify_Song / LVAction_UpdateSongCache with the file name as
   // Param1.

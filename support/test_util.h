@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <optional>
@@ -49,13 +50,15 @@ class EnvironmentScope {
   EnvironmentScope(const EnvironmentScope&) = delete;
   EnvironmentScope& operator=(const EnvironmentScope&) = delete;
   ~EnvironmentScope() {
-    for (auto it = saved_.rbegin(); it != saved_.rend(); ++it) {
-      if (it->second) {
-        ::setenv(it->first.c_str(), it->second->c_str(), 1);
+    // Latest first, so that a variable set twice gets its first value back.
+    std::for_each(saved_.rbegin(), saved_.rend(), [](const auto& entry) {
+      const auto& [name, value] = entry;
+      if (value) {
+        ::setenv(name.c_str(), value->c_str(), 1);
       } else {
-        ::unsetenv(it->first.c_str());
+        ::unsetenv(name.c_str());
       }
-    }
+    });
   }
   // `value` nullptr: unset.
   void Set(const char* name, const char* value) {
