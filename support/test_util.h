@@ -3,11 +3,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <optional>
 #include <random>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -21,6 +24,25 @@ struct CaseName {
   }
 };
 
+// `value` in upper-case hexadecimal, at least `digits` digits long:
+// Hex(0x8000) is "8000", Hex(0xE9, 4) is "00E9".
+inline std::string Hex(std::uint32_t value, std::size_t digits = 1) {
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  std::string text;
+  do {
+    text.insert(text.begin(), kDigits[value % 16]);
+    value /= 16;
+  } while (value != 0 || text.size() < digits);
+  return text;
+}
+
+// Every code unit of `units` as " XXXX", for failure messages: " D83D DE00".
+inline std::string Hex(std::u16string_view units) {
+  std::string text;
+  for (const char16_t unit : units) text += " " + Hex(unit, 4);
+  return text;
+}
+
 #ifndef _WIN32
 // Sets environment variables for the lifetime of the object and restores
 // them afterwards.
@@ -30,13 +52,15 @@ class EnvironmentScope {
   EnvironmentScope(const EnvironmentScope&) = delete;
   EnvironmentScope& operator=(const EnvironmentScope&) = delete;
   ~EnvironmentScope() {
-    for (auto it = saved_.rbegin(); it != saved_.rend(); ++it) {
-      if (it->second) {
-        ::setenv(it->first.c_str(), it->second->c_str(), 1);
+    // Latest first, so that a variable set twice gets its first value back.
+    std::for_each(saved_.rbegin(), saved_.rend(), [](const auto& entry) {
+      const auto& [name, value] = entry;
+      if (value) {
+        ::setenv(name.c_str(), value->c_str(), 1);
       } else {
-        ::unsetenv(it->first.c_str());
+        ::unsetenv(name.c_str());
       }
-    }
+    });
   }
   // `value` nullptr: unset.
   void Set(const char* name, const char* value) {

@@ -9,9 +9,9 @@
 #include <string_view>
 #include <vector>
 
-#include "relay/cp1252.h"
 #include "relay/mailslot.h"
 #include "relay/mailslot_endpoint.h"
+#include "support/cp1252.h"
 #include "support/utf8.h"
 #include "tools/lvx_slot_monitor_platform.h"
 #include "tools/tool_cli.h"
