@@ -168,7 +168,7 @@ TEST_F(ReceiverTest, ListenerWaitsForTheHandlerBeforeReadingOn) {
 TEST_F(ReceiverTest, HandlerExceptionDoesNotStopReception) {
   TLVUDPReceiver receiver(platform);
   std::vector<std::u16string> received;
-  receiver.SetOnReceiveXML([&](TLVUDPReceiver&, std::u16string xml) {
+  receiver.SetOnReceiveXML([&](TLVUDPReceiver&, const std::u16string& xml) {
     received.push_back(xml);
     if (xml == u"bad") throw std::runtime_error("handler failed");
   });

@@ -15,7 +15,7 @@ bool Write(std::FILE* stream, std::string_view text) {
 }  // namespace
 
 std::vector<std::string> StartTool(int argc, char** argv) {
-  return std::vector<std::string>(argv, argv + argc);
+  return {argv, argv + argc};
 }
 
 bool WriteStandardOutput(std::string_view text) { return Write(stdout, text); }
