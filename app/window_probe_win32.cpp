@@ -16,10 +16,11 @@
 //   window_probe acp                the ANSI code page (GetACP)
 //
 // Exit status: 0 done, 1 no such window, 2 usage error.
+#include <windows.h>
+// After windows.h, which they need.
 #include <fcntl.h>
 #include <io.h>
 #include <shellapi.h>
-#include <windows.h>
 
 #include <cstdio>
 #include <cwchar>

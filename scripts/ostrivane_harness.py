@@ -70,6 +70,12 @@ def enter_own_namespace(marker, unshare=("--net", "--map-root-user"), argv=None,
     sys.exit(subprocess.run(["unshare", *unshare, *argv], env=child_env).returncode)
 
 
+def inside_own_namespace():
+    """Whether enter_own_namespace() has put this process into a namespace
+    of its own."""
+    return _inside_own_namespace
+
+
 def _ip(*args):
     # Never the machine's own links: only after enter_own_namespace().
     if not _inside_own_namespace:
