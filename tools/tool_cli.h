@@ -2,8 +2,10 @@
 // way they complain.
 #pragma once
 
-#include <cstdio>
 #include <string>
+#include <string_view>
+
+#include "tools/tool_cli_platform.h"
 
 namespace ostrivane::cli {
 
@@ -15,12 +17,12 @@ inline constexpr int kExitUsage = 2;
 inline const char* g_toolName = "lvx";
 
 inline void Complain(const std::string& text) {
-  std::fprintf(stderr, "%s: %s\n", g_toolName, text.c_str());
+  platform::WriteStandardError(std::string(g_toolName) + ": " + text + "\n");
 }
 
 inline int UsageError(const std::string& text) {
   Complain(text);
-  std::fprintf(stderr, "Try '%s --help'.\n", g_toolName);
+  platform::WriteStandardError("Try '" + std::string(g_toolName) + " --help'.\n");
   return kExitUsage;
 }
 
