@@ -86,7 +86,7 @@ class Relay:
             self.program.close()
 
     def log_box(self):
-        return PROBE.control_text(MAIN_FORM, LOG_BOX_ID)
+        return PROBE.control_text(MAIN_FORM, LOG_BOX_ID, self.windows_pid)
 
 
 def start_monitor(*options):
@@ -102,6 +102,22 @@ def sockets_on(port):
     """How many UDP sockets of this namespace are bound to `port`."""
     with open("/proc/net/udp") as f:
         return sum(line.split()[1].endswith(":%04X" % port) for line in f.readlines()[1:])
+
+
+def group_members():
+    """{interface: users} of the group 224.0.0.1, from /proc/net/igmp. The
+    kernel itself is one user on every interface; a socket that joined the
+    group there is one more."""
+    members = {}
+    device = None
+    with open("/proc/net/igmp") as f:
+        for line in f.readlines()[1:]:
+            fields = line.split()
+            if not line.startswith("\t"):
+                device = fields[1]
+            elif fields[0] == "010000E0":
+                members[device] = int(fields[1])
+    return members
 
 
 def ansi(text):
@@ -228,6 +244,11 @@ class RelayTest(RelayTestCase):
         for m in expected:
             self.send(HEADER + m)
         self.assertRelayed(expected, timeout=30)
+
+    def test_joins_the_group_on_the_first_adapter_only(self):
+        # Wine lists lo, then the veth ends in the order of their interface
+        # numbers: HOST_IF comes first.
+        self.assertEqual(group_members(), {"lo": 1, harness.HOST_IF: 2, harness.PEER_IF: 1})
 
     def test_unicast_to_the_chosen_address(self):
         self.send(HEADER + b"direct", to=HOST_ADDR)

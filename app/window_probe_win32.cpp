@@ -8,8 +8,10 @@
 //   window_probe dismiss TITLE      presses OK on that dialog box
 //   window_probe pids CLASS         the process id of each top-level window
 //                                   of the window class CLASS
-//   window_probe text CLASS ID      the text of the control ID (a number) of
-//                                   the first top-level window of CLASS
+//   window_probe text CLASS ID [PID]
+//                                   the text of the control ID (a number) of
+//                                   the first top-level window of CLASS (of
+//                                   process PID, when given)
 //   window_probe close CLASS [PID]  posts WM_CLOSE to each top-level window
 //                                   of CLASS (of process PID only, when
 //                                   given) and prints how many it reached
@@ -163,10 +165,17 @@ unsigned long Number(const std::wstring& text) {
   return end == text.c_str() || *end != L'\0' ? 0 : value;
 }
 
-int ShowControlText(std::wstring_view className, const std::wstring& idText) {
+int ShowControlText(std::wstring_view className, const std::wstring& idText,
+                    const std::wstring* pidText) {
   const unsigned long id = Number(idText);
   if (id == 0 || id > 0xFFFF) return kUsage;
+  DWORD only = 0;
+  if (pidText != nullptr) {
+    only = static_cast<DWORD>(Number(*pidText));
+    if (only == 0) return kUsage;
+  }
   for (const HWND window : WindowsOfClass(className)) {
+    if (only != 0 && ProcessOf(window) != only) continue;
     const HWND control = GetDlgItem(window, static_cast<int>(id));
     if (control == nullptr) continue;
     PrintLine(WithNewlines(TextOf(control)));
@@ -192,7 +201,7 @@ int CloseWindows(std::wstring_view className, const std::wstring* pidText) {
 
 int Usage() {
   std::fputs(
-      "usage: window_probe dialog TITLE | dismiss TITLE | pids CLASS | text CLASS ID |\n"
+      "usage: window_probe dialog TITLE | dismiss TITLE | pids CLASS | text CLASS ID [PID] |\n"
       "                    close CLASS [PID] | acp\n",
       stderr);
   return kUsage;
@@ -223,8 +232,8 @@ int main() {
     status = ShowProcesses(args[1]);
   } else if (command == L"close" && (args.size() == 2 || args.size() == 3)) {
     status = CloseWindows(args[1], args.size() == 3 ? &args[2] : nullptr);
-  } else if (command == L"text" && args.size() == 3) {
-    status = ShowControlText(args[1], args[2]);
+  } else if (command == L"text" && (args.size() == 3 || args.size() == 4)) {
+    status = ShowControlText(args[1], args[2], args.size() == 4 ? &args[3] : nullptr);
   } else {
     return Usage();
   }

@@ -164,10 +164,11 @@ class WindowProbe:
         status, out = self._run("pids", window_class)
         return [int(line) for line in out.split()] if status == 0 else []
 
-    def control_text(self, window_class, control_id):
+    def control_text(self, window_class, control_id, pid=None):
         """The text of the control `control_id` of the first top-level window
-        of `window_class`, or None."""
-        status, out = self._run("text", window_class, str(control_id))
+        of `window_class` (of process `pid`, when given), or None."""
+        args = ["text", window_class, str(control_id)] + ([str(pid)] if pid is not None else [])
+        status, out = self._run(*args)
         return out[:-1] if status == 0 and out.endswith("\n") else None
 
     def close(self, window_class, pid=None):
