@@ -14,10 +14,8 @@ the X server first.
 Used as: sys.path.insert(0, <repo>/scripts); import ostrivane_wine
 """
 import os
-import shutil
 import subprocess
 import tempfile
-import time
 
 import ostrivane_harness as harness
 
@@ -56,17 +54,14 @@ def _run_to_end(command, env, timeout):
 
 
 class WinePrefix:
-    """A Wine prefix at `path` (made when it does not exist yet; with
-    `template`, as a copy of that initialised prefix) and its server, started
-    here and kept until close(). `display` is the X display of its windows;
-    `locale` the locale variables it runs with (LANG=C.UTF-8 by default,
-    which gives code page 1252). `env` is the environment for its
-    programs."""
+    """A Wine prefix at `path` (made when it does not exist yet) and its
+    server, started here and kept until close(). `display` is the X display
+    of its windows; `locale` the locale variables it runs with (LANG=C.UTF-8
+    by default, which gives code page 1252). `env` is the environment for
+    its programs."""
 
-    def __init__(self, path, display=None, locale=None, template=None, timeout=120):
+    def __init__(self, path, display=None, locale=None, timeout=120):
         self.path = path
-        if template is not None and not os.path.exists(path):
-            shutil.copytree(template, path, symlinks=True)
         # The server works in the prefix's folder.
         os.makedirs(path, exist_ok=True)
         env = dict(os.environ)
@@ -203,7 +198,3 @@ def process_memory(pid):
             if key in ("VmRSS", "VmHWM"):
                 values[key] = int(rest.split()[0])
     return values
-
-
-def elapsed(since):
-    return time.monotonic() - since
