@@ -215,9 +215,5 @@ int Run(const Options& options) {
 }  // namespace ostrivane
 
 int main(int argc, char** argv) {
-  ostrivane::cli::g_toolName = "lvx-send";
-  const std::vector<std::string> args = ostrivane::platform::StartTool(argc, argv);
-  const auto parsed = ostrivane::ParseArguments(std::span(args).subspan(args.empty() ? 0 : 1));
-  if (!parsed.options) return parsed.exitCode;
-  return ostrivane::Run(*parsed.options);
+  return ostrivane::cli::ToolMain("lvx-send", argc, argv, ostrivane::ParseArguments, ostrivane::Run);
 }
