@@ -70,6 +70,12 @@ def enter_own_namespace(marker, unshare=("--net", "--map-root-user"), argv=None,
     sys.exit(subprocess.run(["unshare", *unshare, *argv], env=child_env).returncode)
 
 
+def inside_own_namespace():
+    """Whether enter_own_namespace() has put this process into a namespace
+    of its own."""
+    return _inside_own_namespace
+
+
 def _ip(*args):
     # Never the machine's own links: only after enter_own_namespace().
     if not _inside_own_namespace:
@@ -343,12 +349,24 @@ class ProgramReader(SlotReader):
         self.position = 0
 
     def _next_line(self):
-        self.output.seek(self.position)
-        line = self.output.readline()
-        if not line.endswith(b"\n"):
-            return None
-        self.position += len(line)
-        return line
+        # The program writes through the same open file, hence at the same
+        # file offset: reading with pread leaves that offset alone (a seek
+        # here would make the program write over lines not yet read).
+        fd = self.output.fileno()
+        chunks = []
+        at = self.position
+        while True:
+            chunk = os.pread(fd, 1 << 16, at)
+            if not chunk:
+                return None
+            end = chunk.find(b"\n")
+            if end >= 0:
+                chunks.append(chunk[:end + 1])
+                line = b"".join(chunks)
+                self.position += len(line)
+                return line
+            chunks.append(chunk)
+            at += len(chunk)
 
     def receive(self, timeout=5.0):
         line = wait_for(self._next_line, timeout, step=0.02)
