@@ -5,7 +5,7 @@
 OSTRIVANE_RUN_PACKAGES=(cmake g++ make qt6-base-dev libicu-dev)
 # Building and testing both platforms; the tray is tested on an X server
 # of its own with a tray host, driven by xdotool and photographed.
-OSTRIVANE_TEST_PACKAGES=("${OSTRIVANE_RUN_PACKAGES[@]}" googletest libbenchmark-dev
+OSTRIVANE_TEST_PACKAGES=("${OSTRIVANE_RUN_PACKAGES[@]}" clang-tidy googletest libbenchmark-dev
   g++-mingw-w64-x86-64-posix wine64 python3 iproute2 util-linux
   xvfb trayer xdotool imagemagick x11-utils)
 
