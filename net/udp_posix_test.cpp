@@ -28,10 +28,11 @@ std::uint16_t FreePort() {
   sockaddr_in sin{};
   sin.sin_family = AF_INET;
   sin.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ::bind(fd, reinterpret_cast<sockaddr*>(&sin), sizeof sin);
   socklen_t len = sizeof sin;
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&sin), &len);
+  const bool found = ::bind(fd, reinterpret_cast<sockaddr*>(&sin), sizeof sin) == 0 &&
+                     ::getsockname(fd, reinterpret_cast<sockaddr*>(&sin), &len) == 0;
   ::close(fd);
+  EXPECT_TRUE(found) << "no free port on loopback";
   return ntohs(sin.sin_port);
 }
 
