@@ -136,12 +136,14 @@ class Relay(harness.Program):
             return None
         return wait_for(find, timeout)
 
+    def menus(self, icon):
+        """The program's visible windows other than the icon and its hint."""
+        return [w for w in self.windows() if w.id != icon.id and not w.tooltip]
+
     def menu(self, icon, timeout=5.0):
         def find():
-            for w in self.windows():
-                if w.id != icon.id and not w.tooltip:
-                    return w
-            return None
+            shown = self.menus(icon)
+            return shown[0] if shown else None
         return wait_for(find, timeout)
 
     def stop(self):
@@ -191,11 +193,17 @@ class TrayTest(unittest.TestCase):
 
     def open_menu(self, relay, icon):
         """Presses the right button on the icon: the menu is open before the
-        button is released."""
+        button is released, and it is the only one."""
         x, y = icon.centre
         self.display.run("xdotool", "mousemove", str(x), str(y), "mousedown", "3")
         menu = relay.menu(icon)
+        if menu is not None:
+            time.sleep(0.3)  # time for a second menu to show
+            self.assertEqual(len(relay.menus(icon)), 1, "more than one menu opened")
         self.display.run("xdotool", "mouseup", "3")
+        if menu is not None:
+            time.sleep(0.2)
+            self.assertEqual(len(relay.menus(icon)), 1, "releasing the button changed the menus")
         return menu
 
     def test_icon_hint_menu_and_exit_in_german(self):
