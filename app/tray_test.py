@@ -92,25 +92,6 @@ class TrayHost:
                                               check=False).strip())
 
 
-class Window:
-    def __init__(self, display, wid):
-        self.id = wid
-        geometry = display.run("xdotool", "getwindowgeometry", "--shell", wid, check=False)
-        values = dict(line.split("=", 1) for line in geometry.split() if "=" in line)
-        self.x, self.y = int(values.get("X", -1)), int(values.get("Y", -1))
-        self.width, self.height = int(values.get("WIDTH", 0)), int(values.get("HEIGHT", 0))
-        kind = display.run("xprop", "-id", wid, "_NET_WM_WINDOW_TYPE", check=False)
-        self.tooltip = "_NET_WM_WINDOW_TYPE_TOOLTIP" in kind
-
-    @property
-    def box(self):
-        return (self.x, self.y, self.width, self.height)
-
-    @property
-    def centre(self):
-        return (self.x + self.width // 2, self.y + self.height // 2)
-
-
 class Relay(harness.Program):
     """The relay on the test's display, in `locale`, with a runtime folder
     of its own."""
@@ -123,9 +104,7 @@ class Relay(harness.Program):
 
     def windows(self):
         """The program's visible X windows."""
-        ids = self.display.run("xdotool", "search", "--onlyvisible", "--pid",
-                               str(self.proc.pid), check=False).split()
-        return [Window(self.display, wid) for wid in ids]
+        return self.display.windows(self.proc.pid)
 
     def icon(self, timeout=10.0):
         """The docked icon's window: small, square, inside the tray."""
