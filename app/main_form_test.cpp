@@ -8,6 +8,7 @@
 
 #include "app/test_fakes.h"
 #include "net/udp_platform_fake.h"
+#include "relay/mailslot_fake.h"
 #include "support/main_thread.h"
 
 namespace ostrivane {
@@ -44,26 +45,6 @@ struct CallLog {
   }
 };
 
-class FakeSlots : public IMailSlotSystem {
- public:
-  explicit FakeSlots(CallLog& log) : log_(log) {}
-  MailSlotHandle Open(std::u16string_view) override {
-    log_.Add("slot open");
-    return present ? 7 : kInvalidMailSlotHandle;
-  }
-  std::optional<std::size_t> Write(MailSlotHandle, const std::uint8_t* data,
-                                   std::size_t count) override {
-    messages.emplace_back(reinterpret_cast<const char*>(data), count);
-    return count;
-  }
-  void Close(MailSlotHandle) override { log_.Add("slot close"); }
-  bool present = true;
-  std::vector<std::string> messages;
-
- private:
-  CallLog& log_;
-};
-
 class MainFormTest : public testing::Test {
  protected:
   void SetUp() override {
@@ -71,6 +52,11 @@ class MainFormTest : public testing::Test {
     udp.addresses = {{false, "10.0.0.5"}};
     udp.onCall = [this](const std::string& call) {
       if (call.rfind("close", 0) == 0) log.Add("udp close");
+    };
+    slots.slotExists = true;
+    // "slot open", "slot write", "slot close" among the socket's calls.
+    slots.onCall = [this](const std::string& call) {
+      log.Add("slot " + call.substr(0, call.find(' ')));
     };
   }
 
@@ -88,7 +74,7 @@ class MainFormTest : public testing::Test {
   FakeText action, param1, param2, memo;
   FakeApplication app;
   testutil::FakeUdpPlatform udp;
-  FakeSlots slots{log};
+  testutil::FakeMailSlotSystem slots;
   std::vector<std::string> designSets;
   testutil::FakeDesign design{designSets};
   testutil::FakeNotificationArea area;
@@ -118,7 +104,7 @@ TEST_F(MainFormTest, ReceiverFailureIsReportedOnceAndSkipsTheLanguageChoice) {
   EXPECT_FALSE(form->Receiver()->Active());
   // The program runs on: the relay still writes.
   form->ReceiverReceiveXML(*form->Receiver(), u"<a/>");
-  EXPECT_EQ(slots.messages, std::vector<std::string>{"<a/>"});
+  EXPECT_EQ(slots.delivered, std::vector<std::string>{"<a/>"});
 }
 
 TEST_F(MainFormTest, RelayedCommandsReplaceTheLogAndBecomeOneMessageEach) {
@@ -127,18 +113,18 @@ TEST_F(MainFormTest, RelayedCommandsReplaceTheLogAndBecomeOneMessageEach) {
   form->ReceiverReceiveXML(*form->Receiver(), u"first");
   form->ReceiverReceiveXML(*form->Receiver(), u"Gr\u00FC\u00DFe \u20AC \u0416");
   EXPECT_EQ(memo.text, u"Gr\u00FC\u00DFe \u20AC \u0416");
-  EXPECT_EQ(slots.messages, (std::vector<std::string>{"first",
-                                                      "Gr\xFC\xDF"
-                                                      "e \x80 ?"}));
+  EXPECT_EQ(slots.delivered, (std::vector<std::string>{"first",
+                                                       "Gr\xFC\xDF"
+                                                       "e \x80 ?"}));
 }
 
 TEST_F(MainFormTest, WithoutSlotTheLogIsStillUpdatedAndNothingIsReported) {
-  slots.present = false;
+  slots.slotExists = false;
   auto form = MakeForm();
   form->Create();
   EXPECT_EQ(TLVSyncClass::Update(u"lost"), u"OK");
   EXPECT_EQ(memo.text, u"lost");
-  EXPECT_TRUE(slots.messages.empty());
+  EXPECT_TRUE(slots.delivered.empty());
   EXPECT_TRUE(app.reports.empty());
 }
 
@@ -150,7 +136,7 @@ TEST_F(MainFormTest, UpdateFromAnotherThreadWaitsForTheMainThread) {
   worker.WaitFor();
   EXPECT_EQ(result, u"OK");
   EXPECT_EQ(memo.text, u"from afar");
-  EXPECT_EQ(slots.messages, std::vector<std::string>{"from afar"});
+  EXPECT_EQ(slots.delivered, std::vector<std::string>{"from afar"});
 }
 
 TEST_F(MainFormTest, SendButtonWritesTheDocumentOfTheEditBoxes) {
@@ -160,7 +146,7 @@ TEST_F(MainFormTest, SendButtonWritesTheDocumentOfTheEditBoxes) {
   param1.text = u"1";
   form->TntButton1Click();
   EXPECT_TRUE(app.reports.empty());
-  EXPECT_EQ(slots.messages,
+  EXPECT_EQ(slots.delivered,
             std::vector<std::string>{"<?xml version=\"1.0\" encoding=\"windows-1252\"?>\n"
                                      "<LyravoxIPC><Remote><Next Param1=\"1\" Param2=\"\"/>"
                                      "</Remote></LyravoxIPC>\n"});
@@ -172,7 +158,7 @@ TEST_F(MainFormTest, RefusedActionIsReportedAndWritesNothing) {
   form->Create();
   action.text = u"two words";
   form->TntButton1Click();
-  EXPECT_TRUE(slots.messages.empty());
+  EXPECT_TRUE(slots.delivered.empty());
   ASSERT_EQ(app.reports.size(), 1U);
   EXPECT_EQ(app.reports[0], "Illegal character in node name \"two words\"");
 }
@@ -197,7 +183,7 @@ TEST_F(MainFormTest, AfterTheWriterIsGoneCommandsAreShownButNotWritten) {
   EXPECT_EQ(form->Messenger(), nullptr);
   EXPECT_EQ(TLVSyncClass::Update(u"late"), u"OK");
   EXPECT_EQ(memo.text, u"late");
-  EXPECT_TRUE(slots.messages.empty());
+  EXPECT_TRUE(slots.delivered.empty());
 }
 
 TEST_F(MainFormTest, ExitItemEndsTheLoop) {

@@ -16,20 +16,10 @@ namespace {
 
 using namespace std::chrono_literals;
 using testutil::kLoopTimedOut;
+using testutil::ClassOf;
 using testutil::LoopWatchdog;
+using testutil::TextOf;
 
-std::wstring ClassOf(HWND window) {
-  wchar_t name[256] = {};
-  GetClassNameW(window, name, 256);
-  return name;
-}
-
-std::wstring TextOf(HWND window) {
-  std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(window)) + 1, L'\0');
-  text.resize(
-      static_cast<std::size_t>(GetWindowTextW(window, text.data(), static_cast<int>(text.size()))));
-  return text;
-}
 
 LOGFONTW FontOf(HWND window) {
   LOGFONTW font{};

@@ -15,7 +15,7 @@
 
 #include "app/translation.h"
 #include "app/tray_image.h"
-#include "events/lv_events.h"
+#include "support/guid.h"
 
 namespace ostrivane {
 
@@ -258,10 +258,5 @@ class TNotificationIcon final : public ITranslatable {
 // The hint as the area shows it: its first kMaxHintLength units, without a
 // lead surrogate cut off from its pair.
 std::u16string TrayTip(std::u16string_view hint);
-
-// A GUID written as "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}", or nullopt.
-std::optional<TGUID> ParseGuid(std::u16string_view text);
-// A new random GUID (version 4).
-TGUID NewGuid();
 
 }  // namespace ostrivane

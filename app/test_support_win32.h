@@ -33,6 +33,20 @@ inline void DrainMessageQueue() {
   }
 }
 
+// A window's class name and its text.
+inline std::wstring ClassOf(HWND window) {
+  std::wstring name(256, L'\0');
+  name.resize(static_cast<std::size_t>(GetClassNameW(window, name.data(), 256)));
+  return name;
+}
+
+inline std::wstring TextOf(HWND window) {
+  std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(window)) + 1, L'\0');
+  text.resize(
+      static_cast<std::size_t>(GetWindowTextW(window, text.data(), static_cast<int>(text.size()))));
+  return text;
+}
+
 // Ends the calling thread's message loop with kLoopTimedOut if it still
 // runs after `limit`; the test then sees that exit code instead of hanging.
 class LoopWatchdog {

@@ -1,0 +1,81 @@
+#include "tools/tool_options.h"
+
+#include <algorithm>
+
+namespace ostrivane::cli {
+
+ParsedArguments ParseOptions(std::span<const std::string> args, std::span<const OptionSpec> specs) {
+  ParsedArguments parsed;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    std::string_view arg = args[i];
+    std::optional<std::string_view> inlineValue;
+    if (const auto eq = arg.find('='); arg.starts_with("--") && eq != std::string_view::npos) {
+      inlineValue = arg.substr(eq + 1);
+      arg = arg.substr(0, eq);
+    }
+    if (arg == "--help") {
+      if (inlineValue) {
+        parsed.error = "option --help takes no value";
+      } else {
+        parsed.help = true;
+      }
+      return parsed;
+    }
+    const auto spec = std::find_if(specs.begin(), specs.end(),
+                                   [&](const OptionSpec& s) { return s.name == arg; });
+    if (spec == specs.end()) {
+      parsed.error = "unknown argument '" + std::string(arg) + "'";
+      return parsed;
+    }
+    if (!spec->takesValue) {
+      if (inlineValue) {
+        parsed.error = "option " + std::string(arg) + " takes no value";
+        return parsed;
+      }
+      parsed.options.push_back({spec->name, {}});
+      continue;
+    }
+    if (inlineValue) {
+      parsed.options.push_back({spec->name, std::string(*inlineValue)});
+    } else if (i + 1 < args.size()) {
+      parsed.options.push_back({spec->name, args[++i]});
+    } else {
+      parsed.error = "option " + std::string(arg) + " needs a value";
+      return parsed;
+    }
+  }
+  return parsed;
+}
+
+std::optional<unsigned long> ParseDecimal(std::string_view text, unsigned long min,
+                                          unsigned long max) {
+  if (text.empty()) return std::nullopt;
+  unsigned long value = 0;
+  for (const char c : text) {
+    if (c < '0' || c > '9') return std::nullopt;
+    const auto digit = static_cast<unsigned long>(c - '0');
+    // Stop before the value can pass `max`, so nothing overflows.
+    if (digit > max || value > (max - digit) / 10) return std::nullopt;
+    value = value * 10 + digit;
+  }
+  if (value < min) return std::nullopt;
+  return value;
+}
+
+std::optional<std::array<std::uint8_t, 4>> ParseIPv4(std::string_view text) {
+  std::array<std::uint8_t, 4> bytes{};
+  for (std::size_t part = 0; part < bytes.size(); ++part) {
+    const std::size_t dot = text.find('.');
+    const bool last = part + 1 == bytes.size();
+    if (last != (dot == std::string_view::npos)) return std::nullopt;
+    const std::string_view number = text.substr(0, dot);
+    if (number.size() > 1 && number.front() == '0') return std::nullopt;
+    const auto value = ParseDecimal(number, 0, 255);
+    if (!value) return std::nullopt;
+    bytes[part] = static_cast<std::uint8_t>(*value);
+    if (!last) text.remove_prefix(dot + 1);
+  }
+  return bytes;
+}
+
+}  // namespace ostrivane::cli
