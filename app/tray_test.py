@@ -291,6 +291,25 @@ class TrayTest(unittest.TestCase):
         time.sleep(0.3)
         self.assertTrue(relay.alive(), "a click outside the menu ran its entry")
 
+    def test_termination_while_the_start_up_report_is_shown(self):
+        # A second relay cannot bind the port: its start-up report is a
+        # message box. SIGTERM ends it there.
+        first = self.start(GERMAN, host=False)
+        self.assertTrue(first.wait_bound(), first.error_output())
+        second = Relay(self.display, GERMAN)
+        try:
+            self.assertTrue(wait_for(lambda: second.windows(), 10.0),
+                            "no message box\n" + second.error_output())
+            second.proc.terminate()
+            self.assertTrue(wait_for(lambda: not second.alive(), 5.0),
+                            "SIGTERM did not end the program at its message box")
+            self.assertEqual(second.returncode, 0)
+            self.assertTrue(first.alive())
+        finally:
+            if second.alive():
+                second.proc.kill()
+            second.stop()
+
     def test_icon_returns_when_the_tray_host_restarts(self):
         relay = self.start(GERMAN)
         self.assertIsNotNone(relay.icon())
