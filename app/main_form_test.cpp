@@ -225,7 +225,10 @@ TEST_F(MainFormTest, EnglishInterfaceChangesOnlyTheMenuEntry) {
   german = false;
   auto form = MakeForm();
   const auto callsBefore = area.calls.size();
+  std::vector<std::u16string> menuChanges;
+  form->PopupMenu1.OnChange = [&](TMenuItem& item) { menuChanges.push_back(item.Caption()); };
   form->Create();
+  EXPECT_EQ(menuChanges, std::vector<std::u16string>{u"Exit"}) << "the menu hears of the switch";
   EXPECT_EQ(languageChoices, 1);
   EXPECT_EQ(form->siLangDispatcher1.ActiveLanguage(), 2);
   EXPECT_EQ(form->siLangDispatcher1.Language(), u"English");

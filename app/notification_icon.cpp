@@ -26,6 +26,12 @@ std::optional<std::u16string> TMenuItem::GetText(TTextProperty property) const {
   return std::nullopt;
 }
 
+void TMenuItem::SetCaption(std::u16string_view caption) {
+  if (caption_ == caption) return;
+  caption_ = caption;
+  if (menu_ != nullptr && menu_->OnChange) menu_->OnChange(*this);
+}
+
 void TMenuItem::SetText(TTextProperty property, std::u16string_view text) {
   if (property == TTextProperty::Caption) SetCaption(text);
 }
@@ -34,7 +40,10 @@ TMenuItem& TPopupMenu::Add(std::u16string name, std::u16string caption,
                            std::function<void()> onClick) {
   items_.push_back(
       std::make_unique<TMenuItem>(std::move(name), std::move(caption), std::move(onClick)));
-  return *items_.back();
+  TMenuItem& item = *items_.back();
+  item.menu_ = this;
+  if (OnChange) OnChange(item);
+  return item;
 }
 
 TMenuItem* TPopupMenu::Find(std::u16string_view name) const {

@@ -61,6 +61,8 @@ class TImageList {
   std::vector<TIconImage> images_;
 };
 
+class TPopupMenu;
+
 class TMenuItem final : public ITranslatable {
  public:
   TMenuItem(std::u16string name, std::u16string caption, std::function<void()> onClick)
@@ -68,7 +70,8 @@ class TMenuItem final : public ITranslatable {
 
   [[nodiscard]] const std::u16string& Name() const noexcept { return name_; }
   [[nodiscard]] const std::u16string& Caption() const noexcept { return caption_; }
-  void SetCaption(std::u16string_view caption) { caption_ = caption; }
+  // A new caption raises the menu's OnChange.
+  void SetCaption(std::u16string_view caption);
   // Runs the entry's handler, if it has one.
   void Click() const {
     if (OnClick) OnClick();
@@ -81,12 +84,19 @@ class TMenuItem final : public ITranslatable {
   void SetText(TTextProperty property, std::u16string_view text) override;
 
  private:
+  friend class TPopupMenu;
+  TPopupMenu* menu_ = nullptr;
   std::u16string name_;
   std::u16string caption_;
 };
 
 class TPopupMenu {
  public:
+  TPopupMenu() = default;
+  // Its entries know it: it stays where it was made.
+  TPopupMenu(const TPopupMenu&) = delete;
+  TPopupMenu& operator=(const TPopupMenu&) = delete;
+
   TMenuItem& Add(std::u16string name, std::u16string caption, std::function<void()> onClick);
   [[nodiscard]] std::size_t Count() const noexcept { return items_.size(); }
   [[nodiscard]] TMenuItem& Item(std::size_t index) const { return *items_.at(index); }
@@ -95,6 +105,8 @@ class TPopupMenu {
   [[nodiscard]] TMenuItem* DefaultItem() const;
 
   bool AutoPopup = true;
+  // Raised with the entry after an entry was added or its caption changed.
+  std::function<void(TMenuItem&)> OnChange;
 
  private:
   std::vector<std::unique_ptr<TMenuItem>> items_;

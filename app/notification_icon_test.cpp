@@ -229,5 +229,20 @@ TEST_F(IconMouseTest, PopupWithoutMenuDoesNothing) {
   EXPECT_EQ(area.menuCaptions, std::vector<std::u16string>{u"&Beenden"});
 }
 
+TEST(PopupMenu, ChangeEventForNewEntriesAndNewCaptionsOnly) {
+  TPopupMenu menu;
+  std::vector<std::u16string> changes;
+  menu.OnChange = [&](TMenuItem& item) { changes.push_back(item.Name() + u"=" + item.Caption()); };
+  TMenuItem& close = menu.Add(u"btnClose", u"&Beenden", {});
+  close.SetCaption(u"&Beenden");  // the same text: no change
+  close.SetText(TTextProperty::Caption, u"Exit");
+  close.SetText(TTextProperty::Hint, u"ignored");
+  close.SetCaption(u"Exit");
+  EXPECT_EQ(changes, (std::vector<std::u16string>{u"btnClose=&Beenden", u"btnClose=Exit"}));
+  menu.OnChange = nullptr;
+  close.SetCaption(u"&Beenden");  // without a handler nothing is raised
+  EXPECT_EQ(close.Caption(), u"&Beenden");
+}
+
 }  // namespace
 }  // namespace ostrivane
