@@ -31,33 +31,13 @@ class FakeApplication : public IApplication {
   int terminated = 0;
 };
 
-// One log of every system call both fakes see, in order.
-struct CallLog {
-  std::mutex lock;
-  std::vector<std::string> calls;
-  void Add(std::string c) {
-    const std::lock_guard g(lock);
-    calls.push_back(std::move(c));
-  }
-  std::vector<std::string> Get() {
-    const std::lock_guard g(lock);
-    return calls;
-  }
-};
-
 class MainFormTest : public testing::Test {
  protected:
   void SetUp() override {
     MainThread::Attach();
     udp.addresses = {{false, "10.0.0.5"}};
-    udp.onCall = [this](const std::string& call) {
-      if (call.rfind("close", 0) == 0) log.Add("udp close");
-    };
     slots.slotExists = true;
-    // "slot open", "slot write", "slot close" among the socket's calls.
-    slots.onCall = [this](const std::string& call) {
-      log.Add("slot " + call.substr(0, call.find(' ')));
-    };
+    testutil::MergeSystemCalls(log, udp, slots);
   }
 
   std::unique_ptr<TMainForm> MakeForm() {
@@ -70,7 +50,7 @@ class MainFormTest : public testing::Test {
     return form;
   }
 
-  CallLog log;
+  testutil::CallLog log;
   FakeText action, param1, param2, memo;
   FakeApplication app;
   testutil::FakeUdpPlatform udp;

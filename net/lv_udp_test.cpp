@@ -283,7 +283,8 @@ INSTANTIATE_TEST_SUITE_P(Cases, MulticastGroupTest,
                                          GroupCase{"NumberTooLarge", "224.0.0.256", false},
                                          GroupCase{"FirstNumberTooLarge", "2240.0.0.1", false},
                                          GroupCase{"TrailingBlank", "224.0.0.1 ", false},
-                                         GroupCase{"EmptyNumber", "224..0.1", false}),
+                                         GroupCase{"EmptyNumber", "224..0.1", false},
+                                         GroupCase{"LeadingZero", "224.000.0.1", false}),
                          testutil::CaseName());
 
 }  // namespace

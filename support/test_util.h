@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
+#include <mutex>
 #include <optional>
 #include <random>
 #include <string>
@@ -22,6 +23,23 @@ struct CaseName {
   std::string operator()(const testing::TestParamInfo<T>& p) const {
     return std::string(p.param.name);
   }
+};
+
+// One log of what several fakes were asked, in order, from any thread.
+class CallLog {
+ public:
+  void Add(std::string call) {
+    const std::lock_guard lock(mutex_);
+    calls_.push_back(std::move(call));
+  }
+  [[nodiscard]] std::vector<std::string> Get() const {
+    const std::lock_guard lock(mutex_);
+    return calls_;
+  }
+
+ private:
+  mutable std::mutex mutex_;
+  std::vector<std::string> calls_;
 };
 
 // `value` in upper-case hexadecimal, at least `digits` digits long:

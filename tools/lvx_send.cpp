@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "net/ipv4_address.h"
 #include "net/remote_datagram.h"
 #include "relay/remote_command.h"
 #include "support/utf8.h"
@@ -139,11 +140,11 @@ std::optional<std::u16string> Utf8Text(const std::string& bytes) {
 }
 
 int Run(const Options& options) {
-  const auto to = cli::ParseIPv4(options.to);
+  const auto to = ParseIPv4(options.to);
   if (!to) return UsageError("--to needs an IPv4 address, not '" + options.to + "'");
-  std::optional<platform::Ipv4Address> via;
+  std::optional<IPv4Address> via;
   if (options.interfaceAddress) {
-    via = cli::ParseIPv4(*options.interfaceAddress);
+    via = ParseIPv4(*options.interfaceAddress);
     if (!via) return UsageError("--interface needs an IPv4 address");
   }
 
@@ -215,5 +216,6 @@ int Run(const Options& options) {
 }  // namespace ostrivane
 
 int main(int argc, char** argv) {
-  return ostrivane::cli::ToolMain("lvx-send", argc, argv, ostrivane::ParseArguments, ostrivane::Run);
+  return ostrivane::cli::ToolMain("lvx-send", argc, argv, ostrivane::ParseArguments,
+                                  ostrivane::Run);
 }

@@ -2,11 +2,12 @@
 // input, and one UDP datagram sent (lvx_send_posix.cpp, lvx_send_win32.cpp).
 #pragma once
 
-#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
+
+#include "net/ipv4_address.h"
 
 namespace ostrivane::platform {
 
@@ -20,12 +21,10 @@ bool ReadFileBounded(const std::string& path, std::size_t limit, std::string& ou
 // `error` is the complaint.
 bool ReadStandardInputBounded(std::size_t limit, std::string& out, std::string& error);
 
-using Ipv4Address = std::array<std::uint8_t, 4>;  // in network order
-
 // Sends `datagram` as one UDP datagram to `to`:`port` with multicast loop-back
 // on and, when `via` is given, the multicast interface of that address
 // (IP_MULTICAST_IF). nullopt when it was sent whole, else the complaint.
-std::optional<std::string> SendDatagram(const std::string& datagram, const Ipv4Address& to,
-                                        std::uint16_t port, const std::optional<Ipv4Address>& via);
+std::optional<std::string> SendDatagram(const std::string& datagram, const IPv4Address& to,
+                                        std::uint16_t port, const std::optional<IPv4Address>& via);
 
 }  // namespace ostrivane::platform

@@ -29,17 +29,6 @@ bool ReadBounded(int fd, std::size_t limit, std::string& out) {
   return true;
 }
 
-std::string Dotted(const Ipv4Address& address) {
-  return std::to_string(address[0]) + "." + std::to_string(address[1]) + "." +
-         std::to_string(address[2]) + "." + std::to_string(address[3]);
-}
-
-in_addr ToInAddr(const Ipv4Address& address) {
-  in_addr result{};
-  std::memcpy(&result.s_addr, address.data(), address.size());
-  return result;
-}
-
 }  // namespace
 
 bool ReadFileBounded(const std::string& path, std::size_t limit, std::string& out,
@@ -62,12 +51,12 @@ bool ReadStandardInputBounded(std::size_t limit, std::string& out, std::string& 
   return false;
 }
 
-std::optional<std::string> SendDatagram(const std::string& datagram, const Ipv4Address& to,
-                                        std::uint16_t port, const std::optional<Ipv4Address>& via) {
+std::optional<std::string> SendDatagram(const std::string& datagram, const IPv4Address& to,
+                                        std::uint16_t port, const std::optional<IPv4Address>& via) {
   const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
   if (fd < 0) return std::string("cannot create a socket: ") + std::strerror(errno);
   const unsigned char loop = 1;
-  const in_addr viaAddress = via ? ToInAddr(*via) : in_addr{};
+  const in_addr viaAddress = via ? ToSystemAddress<in_addr>(*via) : in_addr{};
   if (::setsockopt(fd, IPPROTO_IP, IP_MULTICAST_LOOP, &loop, sizeof loop) != 0 ||
       (via && ::setsockopt(fd, IPPROTO_IP, IP_MULTICAST_IF, &viaAddress, sizeof viaAddress) != 0)) {
     const std::string text = std::string("cannot set up the socket: ") + std::strerror(errno);
@@ -77,14 +66,14 @@ std::optional<std::string> SendDatagram(const std::string& datagram, const Ipv4A
   sockaddr_in destination{};
   destination.sin_family = AF_INET;
   destination.sin_port = htons(port);
-  destination.sin_addr = ToInAddr(to);
+  destination.sin_addr = ToSystemAddress<in_addr>(to);
   const ssize_t sent =
       ::sendto(fd, datagram.data(), datagram.size(), 0,
                reinterpret_cast<const sockaddr*>(&destination), sizeof destination);
   const int sendErrno = errno;
   ::close(fd);
   if (sent < 0) {
-    return "cannot send to " + Dotted(to) + ":" + std::to_string(port) + ": " +
+    return "cannot send to " + IPv4Text(to) + ":" + std::to_string(port) + ": " +
            std::strerror(sendErrno);
   }
   if (static_cast<std::size_t>(sent) != datagram.size()) {

@@ -37,17 +37,6 @@ DWORD ReadBounded(HANDLE handle, std::size_t limit, std::string& out) {
   return 0;
 }
 
-std::string Dotted(const Ipv4Address& address) {
-  return std::to_string(address[0]) + "." + std::to_string(address[1]) + "." +
-         std::to_string(address[2]) + "." + std::to_string(address[3]);
-}
-
-in_addr ToInAddr(const Ipv4Address& address) {
-  in_addr result{};
-  std::memcpy(&result.s_addr, address.data(), address.size());
-  return result;
-}
-
 // Winsock for the lifetime of the object.
 class Winsock {
  public:
@@ -101,8 +90,8 @@ bool ReadStandardInputBounded(std::size_t limit, std::string& out, std::string& 
   return false;
 }
 
-std::optional<std::string> SendDatagram(const std::string& datagram, const Ipv4Address& to,
-                                        std::uint16_t port, const std::optional<Ipv4Address>& via) {
+std::optional<std::string> SendDatagram(const std::string& datagram, const IPv4Address& to,
+                                        std::uint16_t port, const std::optional<IPv4Address>& via) {
   const Winsock winsock;
   if (winsock.Error() != 0) {
     return "cannot start Winsock: " + ErrorText(static_cast<DWORD>(winsock.Error()));
@@ -112,7 +101,7 @@ std::optional<std::string> SendDatagram(const std::string& datagram, const Ipv4A
     return "cannot create a socket: " + ErrorText(static_cast<DWORD>(WSAGetLastError()));
   }
   const DWORD loop = 1;
-  const in_addr viaAddress = via ? ToInAddr(*via) : in_addr{};
+  const in_addr viaAddress = via ? ToSystemAddress<in_addr>(*via) : in_addr{};
   if (setsockopt(s, IPPROTO_IP, IP_MULTICAST_LOOP, reinterpret_cast<const char*>(&loop),
                  sizeof loop) != 0 ||
       (via && setsockopt(s, IPPROTO_IP, IP_MULTICAST_IF, reinterpret_cast<const char*>(&viaAddress),
@@ -125,13 +114,13 @@ std::optional<std::string> SendDatagram(const std::string& datagram, const Ipv4A
   sockaddr_in destination{};
   destination.sin_family = AF_INET;
   destination.sin_port = htons(port);
-  destination.sin_addr = ToInAddr(to);
+  destination.sin_addr = ToSystemAddress<in_addr>(to);
   const int sent = sendto(s, datagram.data(), static_cast<int>(datagram.size()), 0,
                           reinterpret_cast<const sockaddr*>(&destination), sizeof destination);
   const int sendError = WSAGetLastError();
   closesocket(s);
   if (sent == SOCKET_ERROR) {
-    return "cannot send to " + Dotted(to) + ":" + std::to_string(port) + ": " +
+    return "cannot send to " + IPv4Text(to) + ":" + std::to_string(port) + ": " +
            ErrorText(static_cast<DWORD>(sendError));
   }
   if (static_cast<std::size_t>(sent) != datagram.size()) {

@@ -62,20 +62,4 @@ std::optional<unsigned long> ParseDecimal(std::string_view text, unsigned long m
   return value;
 }
 
-std::optional<std::array<std::uint8_t, 4>> ParseIPv4(std::string_view text) {
-  std::array<std::uint8_t, 4> bytes{};
-  for (std::size_t part = 0; part < bytes.size(); ++part) {
-    const std::size_t dot = text.find('.');
-    const bool last = part + 1 == bytes.size();
-    if (last != (dot == std::string_view::npos)) return std::nullopt;
-    const std::string_view number = text.substr(0, dot);
-    if (number.size() > 1 && number.front() == '0') return std::nullopt;
-    const auto value = ParseDecimal(number, 0, 255);
-    if (!value) return std::nullopt;
-    bytes[part] = static_cast<std::uint8_t>(*value);
-    if (!last) text.remove_prefix(dot + 1);
-  }
-  return bytes;
-}
-
 }  // namespace ostrivane::cli

@@ -1,11 +1,9 @@
 // The command line of the companion tools: long options "--name", each
 // either a flag or taking one value, given as the next argument or after "="
-// ("--port 19151", "--port=19151"), and "--help". Plus the value forms the
-// tools share: decimal numbers and IPv4 addresses.
+// ("--port 19151", "--port=19151"), and "--help". Plus the decimal numbers
+// the tools take (IPv4 addresses are read by net/ipv4_address.h).
 #pragma once
 
-#include <array>
-#include <cstdint>
 #include <optional>
 #include <span>
 #include <string>
@@ -43,9 +41,5 @@ ParsedArguments ParseOptions(std::span<const std::string> args, std::span<const 
 // A decimal number in [min, max]: digits only, nothing else.
 std::optional<unsigned long> ParseDecimal(std::string_view text, unsigned long min,
                                           unsigned long max);
-
-// An IPv4 address in dotted-decimal form "a.b.c.d": four numbers from 0 to
-// 255 without leading zeros. The bytes in network order.
-std::optional<std::array<std::uint8_t, 4>> ParseIPv4(std::string_view text);
 
 }  // namespace ostrivane::cli

@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <array>
-#include <cstdint>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -123,42 +121,6 @@ INSTANTIATE_TEST_SUITE_P(Cases, ParseDecimalTest,
                                                      999999999UL},
                                          DecimalCase{"FarTooLong", "99999999999999999999999999", 0,
                                                      999999999, std::nullopt}),
-                         testutil::CaseName());
-
-struct Ipv4Case {
-  const char* name;
-  std::string text;
-  std::optional<std::array<std::uint8_t, 4>> bytes;
-};
-
-void PrintTo(const Ipv4Case& c, std::ostream* os) { *os << c.name; }
-
-class ParseIPv4Test : public testing::TestWithParam<Ipv4Case> {};
-
-TEST_P(ParseIPv4Test, TakesDottedDecimalOnly) {
-  const auto& c = GetParam();
-  EXPECT_EQ(ParseIPv4(c.text), c.bytes);
-}
-
-using Bytes4 = std::array<std::uint8_t, 4>;
-
-INSTANTIATE_TEST_SUITE_P(Cases, ParseIPv4Test,
-                         testing::Values(Ipv4Case{"Multicast", "224.0.0.1", Bytes4{224, 0, 0, 1}},
-                                         Ipv4Case{"Loopback", "127.0.0.1", Bytes4{127, 0, 0, 1}},
-                                         Ipv4Case{"Extremes", "0.255.0.255",
-                                                  Bytes4{0, 255, 0, 255}},
-                                         Ipv4Case{"PartAbove255", "999.0.0.1", std::nullopt},
-                                         Ipv4Case{"Part256", "1.2.3.256", std::nullopt},
-                                         Ipv4Case{"LeadingZero", "01.2.3.4", std::nullopt},
-                                         Ipv4Case{"ThreeParts", "1.2.3", std::nullopt},
-                                         Ipv4Case{"FiveParts", "1.2.3.4.5", std::nullopt},
-                                         Ipv4Case{"EmptyPart", "1..3.4", std::nullopt},
-                                         Ipv4Case{"TrailingDot", "1.2.3.4.", std::nullopt},
-                                         Ipv4Case{"HostName", "localhost", std::nullopt},
-                                         Ipv4Case{"InterfaceName", "eth0", std::nullopt},
-                                         Ipv4Case{"Blank", "1.2.3.4 ", std::nullopt},
-                                         Ipv4Case{"Empty", "", std::nullopt},
-                                         Ipv4Case{"Hex", "0x7f.0.0.1", std::nullopt}),
                          testutil::CaseName());
 
 }  // namespace
