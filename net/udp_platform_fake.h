@@ -89,7 +89,7 @@ class FakeUdpPlatform final : public IUdpPlatform {
  private:
   friend class FakeUdpSocket;
 
-  void Record(std::string entry) {
+  void Record(const std::string& entry) {
     {
       const std::lock_guard guard(lock_);
       log_.push_back(entry);
