@@ -188,10 +188,12 @@ TEST_F(LvxSendTest, FileNameBeyondAsciiIsFound) {
 }
 
 TEST_F(LvxSendTest, ActionDocumentDecodesToTheTextOfTheArguments) {
-  const auto result = RunProcess(Command({"--action",
-                                          "N\xC3\xA4"
-                                          "chste",
-                                          "--param1", "\xE2\x82\xAC", "--param2", "\"2\""}));
+  // "Nächste", split after the escape so that "c" is not read as a hex digit.
+  const std::string action =
+      "N\xC3\xA4"
+      "chste";
+  const auto result =
+      RunProcess(Command({"--action", action, "--param1", "\xE2\x82\xAC", "--param2", "\"2\""}));
   EXPECT_EQ(result.exitCode, 0) << result.err;
   const auto datagram = receiver_.Take();
   ASSERT_TRUE(datagram);
