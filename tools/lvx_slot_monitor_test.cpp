@@ -44,7 +44,7 @@ class LvxSlotMonitorTest : public testing::Test {
     return Send("probe") != 0;
   }
 
-  std::unique_ptr<TMailSlotWriter> NewWriter() const {
+  [[nodiscard]] std::unique_ptr<TMailSlotWriter> NewWriter() const {
     return std::make_unique<TMailSlotWriter>(std::u16string(name_.begin(), name_.end()));
   }
 

@@ -14,11 +14,10 @@
 #include <csignal>
 #include <cstring>
 #include <filesystem>
+#include <utility>
 
 #include "support/test_util.h"
 #include "tools/lvx_tools_test_platform.h"
-
-extern char** environ;
 
 namespace ostrivane::testutil {
 
@@ -68,12 +67,20 @@ ChildProcess::ChildProcess(const std::vector<std::string>& argv, const std::stri
   }
   for (const auto& [k, v] : env) environment[k] = v;
   std::vector<std::string> envStrings;
-  for (const auto& [k, v] : environment) envStrings.push_back(k + "=" + v);
+  envStrings.reserve(environment.size());
+  for (const auto& [k, v] : environment) {
+    std::string entry = k;
+    entry += '=';
+    entry += v;
+    envStrings.push_back(std::move(entry));
+  }
   std::vector<char*> envp;
+  envp.reserve(envStrings.size() + 1);
   for (auto& s : envStrings) envp.push_back(s.data());
   envp.push_back(nullptr);
   std::vector<std::string> args = argv;
   std::vector<char*> argp;
+  argp.reserve(args.size() + 1);
   for (auto& a : args) argp.push_back(a.data());
   argp.push_back(nullptr);
 
