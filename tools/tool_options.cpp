@@ -21,24 +21,24 @@ ParsedArguments ParseOptions(std::span<const std::string> args, std::span<const 
       }
       return parsed;
     }
-    const auto spec = std::find_if(specs.begin(), specs.end(),
-                                   [&](const OptionSpec& s) { return s.name == arg; });
-    if (spec == specs.end()) {
+    const auto known = std::find_if(specs.begin(), specs.end(),
+                                    [&](const OptionSpec& s) { return s.name == arg; });
+    if (known == specs.end()) {
       parsed.error = "unknown argument '" + std::string(arg) + "'";
       return parsed;
     }
-    if (!spec->takesValue) {
+    if (!known->takesValue) {
       if (inlineValue) {
         parsed.error = "option " + std::string(arg) + " takes no value";
         return parsed;
       }
-      parsed.options.push_back({spec->name, {}});
+      parsed.options.push_back({known->name, {}});
       continue;
     }
     if (inlineValue) {
-      parsed.options.push_back({spec->name, std::string(*inlineValue)});
+      parsed.options.push_back({known->name, std::string(*inlineValue)});
     } else if (i + 1 < args.size()) {
-      parsed.options.push_back({spec->name, args[++i]});
+      parsed.options.push_back({known->name, args[++i]});
     } else {
       parsed.error = "option " + std::string(arg) + " needs a value";
       return parsed;
