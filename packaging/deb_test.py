@@ -243,8 +243,11 @@ class PackageTest(unittest.TestCase):
                 # The scratch root's database knows none of this machine's
                 # packages: the dependencies are checked against the machine
                 # by test_control_fields_and_dependencies.
-                return run("dpkg", "--root=" + root, "--force-depends",
-                           "--force-not-root", "--log=/dev/null", *args)
+                # dpkg wants ldconfig and start-stop-daemon on the PATH, which
+                # a user's PATH may lack.
+                env = dict(os.environ, PATH=os.environ["PATH"] + ":/usr/sbin:/sbin")
+                return run("dpkg", "--root=" + root, "--force-depends", "--force-not-root",
+                           "--log=/dev/null", *args, env=env)
 
             dpkg("-i", DEB)
             self.assertIn("\nStatus: install ok installed\n",
