@@ -10,6 +10,15 @@ OSTRIVANE_RUN_PACKAGES=(cmake g++ make qt6-base-dev libicu-dev)
 OSTRIVANE_TEST_PACKAGES=("${OSTRIVANE_RUN_PACKAGES[@]}" clang-tidy googletest libbenchmark-dev
   g++-mingw-w64-x86-64-posix wine64 python3 iproute2 util-linux
   xvfb trayer xdotool imagemagick x11-utils dbus-daemon python3-gi)
+# Building the packages (scripts/package): both programs' builds, NSIS for
+# the Windows installer, and for the Debian package dpkg-shlibdeps
+# (dpkg-dev) with `file`, through which CPack finds the programs'
+# dependencies.
+OSTRIVANE_PACKAGE_PACKAGES=("${OSTRIVANE_RUN_PACKAGES[@]}" googletest python3
+  g++-mingw-w64-x86-64-posix nsis dpkg-dev file)
+# Trying them (scripts/package --test): Wine on an X server of its own in
+# namespaces, lintian, and man for the manual pages.
+OSTRIVANE_PACKAGE_TEST_PACKAGES=(wine64 xvfb iproute2 util-linux lintian man-db)
 
 ostrivane_install() {
   local missing=()

@@ -1,0 +1,415 @@
+#!/usr/bin/env python3
+"""The Windows installer and the portable ZIP, tried under Wine the way a
+user meets them: a silent installation, the programs, shortcuts, log-on
+entry and uninstall entry it leaves, the program started the way the log-on
+entry starts it and relaying one command between the installed tools, an
+update over the running program, and a silent uninstallation while it runs,
+after which nothing of it is left.
+
+Everything runs in namespaces of the test's own (network, mount, process),
+with an Xvfb, a Wine prefix, a wineserver and a home folder of its own; the
+test is the first process of its process namespace, so the Unix processes of
+Windows programs that another Windows program started (the installer starts
+the program) are handed to it, and it reads their exit status.
+
+Usage: installer_win32_test.py --installer SETUP.EXE --zip PORTABLE.ZIP
+                               --window-probe window_probe.exe [unittest options]
+"""
+import argparse
+import os
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+import zipfile
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "scripts"))
+import ostrivane_harness as harness  # noqa: E402
+import ostrivane_wine as wine  # noqa: E402
+from ostrivane_harness import PEER_ADDR, PORT  # noqa: E402
+
+INSTALLER = ZIP = WINDOW_PROBE = None
+# Set up by main().
+PREFIX = PROBE = None
+
+PROGRAMS = ("Ostrivane.exe", "lvx-send.exe", "lvx-slot-monitor.exe")
+UNINSTALLER = "Uninstall.exe"
+MENU_ENTRIES = {"Ostrivane.lnk": "Ostrivane.exe", "Uninstall Ostrivane.lnk": UNINSTALLER}
+RUN_KEY = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Run"
+UNINSTALL_KEY = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\Ostrivane"
+# Where the Task Manager records that the user switched a log-on entry off.
+APPROVED_KEY = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Explorer\StartupApproved\Run"
+MAIN_FORM = "TMainForm"
+# The message box of a second copy, titled with the program's name.
+BIND_FAILURE_TITLE = "Ostrivane"
+
+# How long a silent installation or uninstallation may take, and how long the
+# uninstaller's copy in the temporary folder may take to remove itself.
+SETUP_TIME = 60.0
+CLEANUP_TIME = 20.0
+
+
+# ---- The Wine prefix seen from outside ---------------------------------------
+
+def unix_path(windows_path):
+    """The file of the prefix's drive C that `windows_path` (C:\\...) names."""
+    drive, _, rest = windows_path.partition(":")
+    if drive.upper() != "C":
+        raise ValueError("not on drive C: %r" % windows_path)
+    return os.path.join(PREFIX.path, "drive_c", *[p for p in rest.split("\\") if p])
+
+
+def reg_values(key):
+    """{name: (type, data)} of the registry key `key`, or None when there is
+    no such key (as `reg query` prints them)."""
+    status, out = PREFIX.run("reg", "query", key)
+    if status != 0:
+        return None
+    values = {}
+    for line in out.splitlines():
+        m = re.match(r"^ {4}(.*?) {4}(REG_\w+) {4}(.*)$", line)
+        if m:
+            values[m.group(1)] = (m.group(2), m.group(3))
+    return values
+
+
+def reg_value(key, name):
+    values = reg_values(key) or {}
+    return values.get(name, (None, None))[1]
+
+
+def split_command(command):
+    """A command line's program (quoted or not) and the rest."""
+    if command.startswith('"'):
+        program, _, rest = command[1:].partition('"')
+    else:
+        program, _, rest = command.partition(" ")
+    return program, rest.split()
+
+
+def pe_contents(data):
+    """A program file without the two fields that stripping it writes anew:
+    the time stamp of its file header and the checksum of its optional
+    header (the installer and the ZIP each strip their own copy)."""
+    pe = int.from_bytes(data[0x3C:0x40], "little")
+    if data[pe:pe + 4] != b"PE\0\0":
+        raise ValueError("not a program file")
+    stamp, checksum = pe + 8, pe + 24 + 64
+    data = bytearray(data)
+    data[stamp:stamp + 4] = bytes(4)
+    data[checksum:checksum + 4] = bytes(4)
+    return bytes(data)
+
+
+def tree(root):
+    """The files and folders below `root`, as relative paths."""
+    found = set()
+    for folder, dirs, files in os.walk(root):
+        rel = os.path.relpath(folder, root)
+        found.update(os.path.normpath(os.path.join(rel, n)) for n in dirs + files)
+    return found
+
+
+# ---- Processes -------------------------------------------------------------------
+
+def processes_running(image):
+    """Unix process ids of the live processes that run the Windows program
+    `image` (a path as Wine shows it in the command line)."""
+    pids = []
+    for entry in os.listdir("/proc"):
+        if not entry.isdigit():
+            continue
+        try:
+            with open("/proc/%s/cmdline" % entry, "rb") as f:
+                args = f.read().split(b"\0")
+        except OSError:
+            continue
+        if any(a.decode("utf-8", "replace").lower() == image.lower() for a in args):
+            pids.append(int(entry))
+    return pids
+
+
+class Orphan:
+    """A Windows program that another Windows program started. Wine starts it
+    as a Unix process whose parent leaves at once, so it is handed to the
+    first process of the namespace: this test, which reaps it."""
+
+    def __init__(self, pid):
+        self.pid = pid
+        self.status = None
+
+    def wait(self, timeout):
+        """Its exit status, or None when it is still running after `timeout`."""
+        def ended():
+            if self.status is None:
+                pid, status = os.waitpid(self.pid, os.WNOHANG)
+                if pid == self.pid:
+                    self.status = os.waitstatus_to_exitcode(status)
+            return self.status is not None
+        harness.wait_for(ended, timeout, step=0.1)
+        return self.status
+
+
+def wait_orphan(image, known=(), timeout=20.0):
+    """The one new process running `image` (not among the Unix pids `known`)."""
+    def fresh():
+        pids = [p for p in processes_running(image) if p not in known]
+        return pids[0] if len(pids) == 1 else None
+    pid = harness.wait_for(fresh, timeout, step=0.1)
+    if pid is None:
+        return None
+    with open("/proc/%d/stat" % pid) as f:
+        parent = int(f.read().rsplit(")", 1)[1].split()[1])
+    if parent != os.getpid():
+        raise AssertionError("process %d of %s belongs to %d, not to the test"
+                             % (pid, image, parent))
+    return Orphan(pid)
+
+
+def main_window_pids():
+    return PROBE.window_pids(MAIN_FORM)
+
+
+def wait_main_window(known=(), timeout=20.0):
+    """The Windows process id of the one main window not among `known`."""
+    def fresh():
+        pids = [p for p in main_window_pids() if p not in known]
+        return pids[0] if len(pids) == 1 else None
+    return harness.wait_for(fresh, timeout, step=0.2)
+
+
+# ---- The test ------------------------------------------------------------------
+
+class InstallerTest(unittest.TestCase):
+    def run_setup(self, *args):
+        status, _ = PREFIX.run(INSTALLER, *args, timeout=SETUP_TIME)
+        self.assertEqual(status, 0, "the installer %s failed" % " ".join(args))
+
+    def check_installed(self, install_dir, expected_programs):
+        """The installation folder, the Start menu and the registry as an
+        installation leaves them."""
+        folder = unix_path(install_dir)
+        self.assertEqual(sorted(os.listdir(folder)), sorted(PROGRAMS + (UNINSTALLER,)))
+        for name in PROGRAMS:
+            with open(os.path.join(folder, name), "rb") as f:
+                self.assertEqual(pe_contents(f.read()), pe_contents(expected_programs[name]), name)
+
+        menu = os.path.join(self.start_menu, "Ostrivane")
+        self.assertEqual(sorted(os.listdir(menu)), sorted(MENU_ENTRIES))
+        for link, target in MENU_ENTRIES.items():
+            with open(os.path.join(menu, link), "rb") as f:
+                data = f.read()
+            self.assertTrue(data.startswith(b"L\0\0\0"), link)
+            path = install_dir + "\\" + target
+            self.assertTrue(path.encode("cp1252").lower() in data.lower()
+                            or path.encode("utf-16-le").lower() in data.lower(),
+                            "%s does not lead to %s" % (link, path))
+
+        self.assertEqual(reg_value(RUN_KEY, "Ostrivane"),
+                         '"%s\\Ostrivane.exe"' % install_dir)
+        entry = reg_values(UNINSTALL_KEY)
+        self.assertIsNotNone(entry, "no uninstall entry")
+        uninstaller = "%s\\%s" % (install_dir, UNINSTALLER)
+        self.assertEqual(entry["DisplayName"], ("REG_SZ", "Ostrivane"))
+        self.assertEqual(entry["InstallLocation"], ("REG_SZ", install_dir))
+        self.assertEqual(entry["UninstallString"], ("REG_SZ", '"%s"' % uninstaller))
+        self.assertEqual(entry["QuietUninstallString"], ("REG_SZ", '"%s" /S' % uninstaller))
+        self.assertEqual(entry["DisplayIcon"], ("REG_SZ", install_dir + "\\Ostrivane.exe,0"))
+        self.assertRegex(entry["DisplayVersion"][1], r"^\d+\.\d+\.\d+$")
+
+    def relay_once(self, install_dir, text):
+        """One command from the installed lvx-send.exe through the running
+        program to the installed lvx-slot-monitor.exe."""
+        monitor = wine.SlotMonitor(PREFIX, install_dir + "\\lvx-slot-monitor.exe")
+        try:
+            self.assertTrue(monitor.wait_ready(), monitor.program.error_output())
+            status, _ = PREFIX.run(install_dir + "\\lvx-send.exe", "--interface", PEER_ADDR,
+                                   "--text", text)
+            self.assertEqual(status, 0)
+            self.assertEqual(monitor.receive_all(1, 15.0), [text.encode("cp1252")])
+        finally:
+            monitor.close()
+
+    def test_install_start_at_log_on_update_and_uninstall_while_running(self):
+        drive = os.path.join(PREFIX.path, "drive_c")
+        with zipfile.ZipFile(ZIP) as z:
+            names = [n for n in z.namelist() if not n.endswith("/")]
+            # The portable ZIP: the three programs in one folder.
+            folders = {n.split("/")[0] for n in names}
+            self.assertEqual(len(folders), 1, names)
+            self.assertEqual(sorted(n.split("/", 1)[1] for n in names), sorted(PROGRAMS))
+            programs = {n.split("/", 1)[1]: z.read(n) for n in names}
+        for name, data in programs.items():
+            self.assertTrue(data.startswith(b"MZ"), name)
+        before = tree(drive)
+
+        # A silent installation that leaves the program unstarted.
+        self.run_setup("/S", "/NOSTART")
+        command = reg_value(RUN_KEY, "Ostrivane")
+        self.assertIsNotNone(command, "no log-on entry")
+        program, arguments = split_command(command)
+        self.assertEqual(arguments, [])
+        install_dir = program.rsplit("\\", 1)[0]
+        self.assertRegex(install_dir, r"(?i)^C:\\users\\[^\\]+\\AppData\\Local\\Programs\\Ostrivane$")
+        user_dir = install_dir.split("\\AppData\\")[0]
+        self.start_menu = unix_path(
+            user_dir + r"\AppData\Roaming\Microsoft\Windows\Start Menu\Programs")
+        self.check_installed(install_dir, programs)
+        time.sleep(1.0)
+        self.assertEqual(main_window_pids(), [], "/NOSTART, yet the program runs")
+        self.assertFalse(harness.udp_port_bound(PORT))
+
+        # Log-on: the program started with the log-on entry's command line.
+        first = PREFIX.start(program, *arguments)
+        try:
+            self.assertTrue(first.wait_bound(timeout=30), "the program did not bind its port")
+            first_window = wait_main_window()
+            self.assertIsNotNone(first_window)
+            self.relay_once(install_dir, "<Remote>installed</Remote>")
+
+            # The user has switched the log-on entry off in the Task Manager;
+            # an update keeps that choice.
+            status, _ = PREFIX.run("reg", "add", APPROVED_KEY, "/v", "Ostrivane", "/t",
+                                   "REG_BINARY", "/d", "030000000000000000000000", "/f")
+            self.assertEqual(status, 0)
+
+            # An update over the running program: the installer closes it (it
+            # ends as cleanly as from its tray menu), replaces the files and
+            # starts the program again, being silent.
+            self.run_setup("/S")
+            self.assertEqual(first.stop(timeout=15, ask=lambda _: None), 0)
+        finally:
+            if first.alive():
+                first.stop(5)
+            first.close()
+        self.check_installed(install_dir, programs)
+        self.assertIsNotNone(reg_value(APPROVED_KEY, "Ostrivane"))
+        second = wait_orphan(program, known=[first.pid])
+        self.assertIsNotNone(second, "the installer did not start the program")
+        second_window = wait_main_window(known=[first_window])
+        self.assertIsNotNone(second_window)
+        self.assertTrue(harness.wait_for(harness.udp_port_bound, 20))
+
+        # A portable copy elsewhere, started as well: it finds the port taken,
+        # says so and runs on. The uninstaller must leave it alone.
+        portable_dir = unix_path(r"C:\portable")
+        os.makedirs(portable_dir)
+        with open(os.path.join(portable_dir, "Ostrivane.exe"), "wb") as f:
+            f.write(programs["Ostrivane.exe"])
+        portable = PREFIX.start(r"C:\portable\Ostrivane.exe")
+        try:
+            box = PROBE.wait_dialog(BIND_FAILURE_TITLE)
+            self.assertIsNotNone(box, "the portable copy reported nothing")
+            portable_window = box[0]
+            self.assertTrue(PROBE.dismiss(BIND_FAILURE_TITLE))
+
+            # Uninstalling while the program runs: the uninstaller closes it
+            # the normal way, then removes everything.
+            uninstall = reg_value(UNINSTALL_KEY, "QuietUninstallString")
+            uninstaller, arguments = split_command(uninstall)
+            status, _ = PREFIX.run(uninstaller, *arguments, timeout=SETUP_TIME)
+            self.assertEqual(status, 0)
+            self.assertEqual(second.wait(SETUP_TIME), 0,
+                             "the installed program did not end cleanly")
+            folder = unix_path(install_dir)
+            self.assertTrue(harness.wait_for(lambda: not os.path.exists(folder), SETUP_TIME),
+                            "the installation folder is still there: %s"
+                            % (os.listdir(folder) if os.path.exists(folder) else ""))
+
+            self.assertTrue(portable.alive(), "the uninstaller ended the portable copy")
+            self.assertEqual(main_window_pids(), [portable_window])
+            self.assertEqual(PROBE.close(MAIN_FORM, portable_window), 1)
+            self.assertEqual(portable.stop(timeout=15, ask=lambda _: None), 0)
+        finally:
+            if portable.alive():
+                portable.stop(5)
+            portable.close()
+        shutil.rmtree(portable_dir)
+
+        # Nothing is left: no process, no file, no shortcut, no registry entry.
+        # The uninstaller's copy in the temporary folder removes itself once
+        # it has ended.
+        self.assertEqual(processes_running(program), [])
+        for key in (RUN_KEY, APPROVED_KEY):
+            self.assertIsNone(reg_value(key, "Ostrivane"), key)
+        self.assertIsNone(reg_values(UNINSTALL_KEY))
+        self.assertFalse(os.path.exists(os.path.join(self.start_menu, "Ostrivane")))
+
+        programs_folder = os.path.relpath(os.path.dirname(unix_path(install_dir)), drive)
+
+        def new_files():
+            # The folder for per-user programs (FOLDERID_UserProgramFiles) is
+            # the system's: it stays, as on Windows.
+            return sorted(tree(drive) - before - {programs_folder})
+        harness.wait_for(lambda: not new_files(), CLEANUP_TIME, step=0.2)
+        self.assertEqual(new_files(), [])
+        leftovers = [p for p in tree(drive) if "ostrivane" in p.lower()]
+        self.assertEqual(leftovers, [])
+
+
+def registry_mentions(prefix_path, text):
+    """The lines of the prefix's registry files (written when its server
+    ends) that mention `text`."""
+    hits = []
+    for name in ("user.reg", "system.reg", "userdef.reg"):
+        path = os.path.join(prefix_path, name)
+        if os.path.exists(path):
+            with open(path, encoding="utf-8", errors="replace") as f:
+                hits += ["%s: %s" % (name, line.strip()) for line in f if text in line.lower()]
+    return hits
+
+
+def main():
+    global INSTALLER, ZIP, WINDOW_PROBE, PREFIX, PROBE
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--installer", required=True)
+    parser.add_argument("--zip", required=True)
+    parser.add_argument("--window-probe", required=True)
+    args, rest = parser.parse_known_args()
+    INSTALLER = os.path.abspath(args.installer)
+    ZIP = os.path.abspath(args.zip)
+    WINDOW_PROBE = os.path.abspath(args.window_probe)
+    harness.enter_own_namespace("OSTRIVANE_INSTALLER_TEST_NS", unshare=wine.NAMESPACE)
+    if os.getpid() != 1:
+        print("the test must be the first process of its process namespace")
+        return 1
+    wine.private_server_dir()
+    harness.make_veth_pair()
+    display = harness.XServer()
+    try:
+        with tempfile.TemporaryDirectory(prefix="ostrivane-installer-") as folder:
+            # Wine links the user's folders into the prefix and writes menu
+            # entries for Start menu shortcuts into the home folder: a home of
+            # the test's own, and no menu entries at all.
+            home = os.path.join(folder, "home")
+            os.makedirs(home)
+            os.environ.update(HOME=home, XDG_DATA_HOME=os.path.join(home, ".local", "share"),
+                              XDG_CONFIG_HOME=os.path.join(home, ".config"))
+            PREFIX = wine.WinePrefix(os.path.join(folder, "prefix"), display=display.name)
+            try:
+                PREFIX.env["WINEDLLOVERRIDES"] += ";winemenubuilder.exe=d"
+                PROBE = wine.WindowProbe(PREFIX, WINDOW_PROBE)
+                result = unittest.main(argv=[sys.argv[0]] + rest, verbosity=2,
+                                       exit=False).result
+            finally:
+                PREFIX.close()
+            ok = result.wasSuccessful()
+            if ok and result.testsRun:
+                # The registry, as the ended server wrote it, knows nothing of
+                # the program any more.
+                mentions = registry_mentions(PREFIX.path, "ostrivane")
+                if mentions:
+                    print("left in the registry:\n  " + "\n  ".join(mentions))
+                    ok = False
+                else:
+                    print("the registry holds nothing of the program")
+    finally:
+        display.stop()
+    return 0 if ok else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())
