@@ -3,8 +3,11 @@
 //   tray_test_helper start-shell        starts the session's shell (the
 //                                       desktop process) from this process,
 //                                       so that it inherits this process's
-//                                       environment and output, and waits
-//                                       for its notification area
+//                                       environment and output, waits for
+//                                       its notification area, prints
+//                                       "shell ready" and stays until it is
+//                                       ended: Wine's shell ends a moment
+//                                       after the session's last program
 //   tray_test_helper delete HWND ID     removes the icon (HWND, ID) from the
 //                                       notification area (NIM_DELETE)
 //   tray_test_helper broadcast          broadcasts "TaskbarCreated", as the
@@ -46,7 +49,8 @@ int StartShell() {
   for (int i = 0; i < 200; ++i) {
     if (FindWindowW(L"Shell_TrayWnd", nullptr) != nullptr) {
       std::puts("shell ready");
-      return 0;
+      std::fflush(stdout);
+      for (;;) Sleep(INFINITE);
     }
     Sleep(50);
   }

@@ -233,13 +233,18 @@ class WineSession:
         subprocess.run([WINESERVER, "-p"], env=self.env, stdin=subprocess.DEVNULL,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True)
         self.trace_path = os.path.join(workdir, "shell-trace.log")
-        with open(self.trace_path, "wb") as trace:
-            # The shell's processes keep this output: a file, never a pipe.
-            started = subprocess.run([WINE, HELPER, "start-shell"],
-                                     env=dict(self.env, WINEDEBUG="trace+systray"),
-                                     stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                                     stderr=trace, timeout=300)
-        if started.returncode != 0:
+        ready_path = os.path.join(workdir, "shell-ready")
+        # The shell's processes keep this output: files, never a pipe. The
+        # helper stays for the session, so that the shell does too.
+        with open(self.trace_path, "wb") as trace, open(ready_path, "wb") as ready:
+            self.keeper = subprocess.Popen([WINE, HELPER, "start-shell"],
+                                           env=dict(self.env, WINEDEBUG="trace+systray"),
+                                           stdin=subprocess.DEVNULL, stdout=ready, stderr=trace)
+
+        def is_ready():
+            with open(ready_path, "rb") as f:
+                return b"shell ready" in f.read() or self.keeper.poll() is not None
+        if not wait_for(is_ready, 300.0, 0.2) or self.keeper.poll() is not None:
             raise RuntimeError("Wine's shell did not start")
 
     def helper(self, *args, env=None):
@@ -251,6 +256,11 @@ class WineSession:
             out.seek(0)
             return code, out.read().decode("utf-8", "replace").strip()
 
+    def trace_tail(self, size=2000):
+        with open(self.trace_path, "rb") as f:
+            f.seek(max(0, os.path.getsize(self.trace_path) - size))
+            return f.read().decode("utf-8", "replace")
+
     def trace_size(self):
         return os.path.getsize(self.trace_path)
 
@@ -259,10 +269,13 @@ class WineSession:
         with open(self.trace_path, "rb") as f:
             f.seek(since)
             text = f.read().decode("utf-8", "replace")
+        # Whole lines only: the shell may be writing the last one.
         return [(int(hwnd, 16), int(ident, 16)) for ident, hwnd in
-                re.findall(r"add_icon id=0x([0-9a-f]+), hwnd=(?:0x)?([0-9a-f]+)", text)]
+                re.findall(r"add_icon id=0x([0-9a-fA-F]+), hwnd=(?:0x)?([0-9a-fA-F]+)\n", text)]
 
     def stop(self):
+        self.keeper.kill()
+        self.keeper.wait()
         subprocess.run([WINESERVER, "-k"], env=self.env, stdin=subprocess.DEVNULL,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         self.lock.close()
@@ -336,10 +349,18 @@ class WineTrayTest(unittest.TestCase):
         relay = Relay(self.display, locale_env(self.wine.env, locale, self.locales))
         self.relay = relay
         added = wait_for(lambda: self.wine.icons_added(since), 30.0)
-        self.assertTrue(added, "the shell got no icon\n" + relay.error_output())
+        self.assertTrue(added, "the shell got no icon (program %s)\n%s\nshell: %s" % (
+            "running" if relay.alive() else "ended with %s" % relay.returncode,
+            relay.error_output(), self.wine.trace_tail()))
         relay.shell_id = added[0]
         relay.icon = self.docked_icon()
         self.assertIsNotNone(relay.icon, "no icon docked in the tray")
+        # The icon is there before FormCreate has run, and a click then is
+        # handled while the program still talks to the shell: the menu would
+        # open before the language was chosen. The program is up once its
+        # receiver is bound; the language comes right after.
+        self.assertTrue(relay.wait_bound(timeout=30.0), "the receiver did not start")
+        time.sleep(0.5)
         return relay
 
     def stop_relay(self, relay):
@@ -472,7 +493,8 @@ class WineTrayTest(unittest.TestCase):
         relay = self.start(GERMAN)
         window, ident = relay.shell_id
         code, out = self.wine.helper("delete", "%x" % window, "%x" % ident)
-        self.assertEqual(code, 0, out)
+        self.assertEqual(code, 0, "%s (%x, %x)\n%s" % (out, window, ident,
+                                                       self.wine.trace_tail(4000)))
         self.assertTrue(wait_for(lambda: not self.host.icons(), 5.0), "the icon stayed")
         time.sleep(0.3)
         self.assertIconGone(self.display.screenshot("tray-removed"))
