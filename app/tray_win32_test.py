@@ -18,6 +18,17 @@ window and identity the shell got the icon from (the program's notification
 window, the icon object's identity); that is what the helper needs to remove
 the icon from outside, as a restarting shell would lose it.
 
+Wine's shell ends a moment after the session's last program, so the helper
+that started it stays for the whole session.
+
+Two things the test does otherwise than a user on Windows, because Wine on X11
+cannot give a hidden window the keyboard or the pointer: keys for the open
+menu go to the menu's X window after the test has given it the focus (on
+Windows the program's foreground window has it), and a click outside the menu
+is checked to run nothing but not to close it (Wine closes a menu on such a
+click only through a pointer grab on the X window of the menu's owner, which
+is hidden; on Windows the click closes it).
+
 Usage: tray_win32_test.py --ostrivane EXE --helper EXE --icon ICO --prefix DIR
                           --shots DIR [unittest options]
 """
