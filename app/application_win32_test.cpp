@@ -16,19 +16,10 @@ namespace {
 
 using namespace std::chrono_literals;
 using testutil::kLoopTimedOut;
+using testutil::ClassOf;
 using testutil::LoopWatchdog;
+using testutil::TextOf;
 
-std::wstring ClassOf(HWND window) {
-  wchar_t name[256] = {};
-  GetClassNameW(window, name, 256);
-  return name;
-}
-
-std::wstring TextOf(HWND window) {
-  wchar_t text[1024] = {};
-  GetWindowTextW(window, text, 1024);
-  return text;
-}
 
 class ApplicationTest : public testing::Test {
  protected:

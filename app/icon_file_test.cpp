@@ -37,14 +37,14 @@ std::vector<Entry> Directory(const std::vector<std::uint8_t>& file) {
 // The pixel (x, y), counted from the top, of the image stored at `offset`,
 // as 0xAARRGGBB, and whether its mask bit is set.
 std::uint32_t StoredPixel(const std::vector<std::uint8_t>& file, const Entry& e, int x, int y) {
-  const std::size_t row = static_cast<std::size_t>(e.height - 1 - y);
+  const auto row = static_cast<std::size_t>(e.height - 1 - y);
   return U32(file, e.offset + 40 +
                        (row * static_cast<std::size_t>(e.width) + static_cast<std::size_t>(x)) * 4);
 }
 bool MaskBit(const std::vector<std::uint8_t>& file, const Entry& e, int x, int y) {
   const std::size_t rowSize = ((static_cast<std::size_t>(e.width) + 31) / 32) * 4;
   const std::size_t maskStart = e.offset + 40 + static_cast<std::size_t>(e.width * e.height) * 4;
-  const std::size_t row = static_cast<std::size_t>(e.height - 1 - y);
+  const auto row = static_cast<std::size_t>(e.height - 1 - y);
   const std::uint8_t byte = file.at(maskStart + row * rowSize + static_cast<std::size_t>(x) / 8);
   return (byte & (0x80U >> (x % 8))) != 0;
 }

@@ -146,12 +146,14 @@ QtMainWindow::QtMainWindow(IApplication& application, IUdpPlatform& udp, bool wi
   area_->SetIconHandler([this](TIconMessage message) {
     if (form_ && form_->CoolTrayIcon1) form_->CoolTrayIcon1->HandleIconMessage(message);
   });
+  area_->ExportMenu(&form_->PopupMenu1);
   QObject::connect(TntButton1.get(), &QPushButton::clicked, [this] { form_->TntButton1Click(); });
 }
 
 QtMainWindow::~QtMainWindow() {
-  // The window's logic goes first, while the controls it writes to and the
-  // notification area exist.
+  // The icon's menu lets go of the window's menu; then the window's logic
+  // goes, while the controls it writes to and the notification area exist.
+  area_->ExportMenu(nullptr);
   form_.reset();
   area_.reset();
 }

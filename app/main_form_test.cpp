@@ -8,6 +8,7 @@
 
 #include "app/test_fakes.h"
 #include "net/udp_platform_fake.h"
+#include "relay/mailslot_fake.h"
 #include "support/main_thread.h"
 
 namespace ostrivane {
@@ -30,48 +31,13 @@ class FakeApplication : public IApplication {
   int terminated = 0;
 };
 
-// One log of every system call both fakes see, in order.
-struct CallLog {
-  std::mutex lock;
-  std::vector<std::string> calls;
-  void Add(std::string c) {
-    const std::lock_guard g(lock);
-    calls.push_back(std::move(c));
-  }
-  std::vector<std::string> Get() {
-    const std::lock_guard g(lock);
-    return calls;
-  }
-};
-
-class FakeSlots : public IMailSlotSystem {
- public:
-  explicit FakeSlots(CallLog& log) : log_(log) {}
-  MailSlotHandle Open(std::u16string_view) override {
-    log_.Add("slot open");
-    return present ? 7 : kInvalidMailSlotHandle;
-  }
-  std::optional<std::size_t> Write(MailSlotHandle, const std::uint8_t* data,
-                                   std::size_t count) override {
-    messages.emplace_back(reinterpret_cast<const char*>(data), count);
-    return count;
-  }
-  void Close(MailSlotHandle) override { log_.Add("slot close"); }
-  bool present = true;
-  std::vector<std::string> messages;
-
- private:
-  CallLog& log_;
-};
-
 class MainFormTest : public testing::Test {
  protected:
   void SetUp() override {
     MainThread::Attach();
     udp.addresses = {{false, "10.0.0.5"}};
-    udp.onCall = [this](const std::string& call) {
-      if (call.rfind("close", 0) == 0) log.Add("udp close");
-    };
+    slots.slotExists = true;
+    testutil::MergeSystemCalls(log, udp, slots);
   }
 
   std::unique_ptr<TMainForm> MakeForm() {
@@ -84,11 +50,11 @@ class MainFormTest : public testing::Test {
     return form;
   }
 
-  CallLog log;
+  testutil::CallLog log;
   FakeText action, param1, param2, memo;
   FakeApplication app;
   testutil::FakeUdpPlatform udp;
-  FakeSlots slots{log};
+  testutil::FakeMailSlotSystem slots;
   std::vector<std::string> designSets;
   testutil::FakeDesign design{designSets};
   testutil::FakeNotificationArea area;
@@ -118,7 +84,7 @@ TEST_F(MainFormTest, ReceiverFailureIsReportedOnceAndSkipsTheLanguageChoice) {
   EXPECT_FALSE(form->Receiver()->Active());
   // The program runs on: the relay still writes.
   form->ReceiverReceiveXML(*form->Receiver(), u"<a/>");
-  EXPECT_EQ(slots.messages, std::vector<std::string>{"<a/>"});
+  EXPECT_EQ(slots.delivered, std::vector<std::string>{"<a/>"});
 }
 
 TEST_F(MainFormTest, RelayedCommandsReplaceTheLogAndBecomeOneMessageEach) {
@@ -127,18 +93,18 @@ TEST_F(MainFormTest, RelayedCommandsReplaceTheLogAndBecomeOneMessageEach) {
   form->ReceiverReceiveXML(*form->Receiver(), u"first");
   form->ReceiverReceiveXML(*form->Receiver(), u"Gr\u00FC\u00DFe \u20AC \u0416");
   EXPECT_EQ(memo.text, u"Gr\u00FC\u00DFe \u20AC \u0416");
-  EXPECT_EQ(slots.messages, (std::vector<std::string>{"first",
-                                                      "Gr\xFC\xDF"
-                                                      "e \x80 ?"}));
+  EXPECT_EQ(slots.delivered, (std::vector<std::string>{"first",
+                                                       "Gr\xFC\xDF"
+                                                       "e \x80 ?"}));
 }
 
 TEST_F(MainFormTest, WithoutSlotTheLogIsStillUpdatedAndNothingIsReported) {
-  slots.present = false;
+  slots.slotExists = false;
   auto form = MakeForm();
   form->Create();
   EXPECT_EQ(TLVSyncClass::Update(u"lost"), u"OK");
   EXPECT_EQ(memo.text, u"lost");
-  EXPECT_TRUE(slots.messages.empty());
+  EXPECT_TRUE(slots.delivered.empty());
   EXPECT_TRUE(app.reports.empty());
 }
 
@@ -150,7 +116,7 @@ TEST_F(MainFormTest, UpdateFromAnotherThreadWaitsForTheMainThread) {
   worker.WaitFor();
   EXPECT_EQ(result, u"OK");
   EXPECT_EQ(memo.text, u"from afar");
-  EXPECT_EQ(slots.messages, std::vector<std::string>{"from afar"});
+  EXPECT_EQ(slots.delivered, std::vector<std::string>{"from afar"});
 }
 
 TEST_F(MainFormTest, SendButtonWritesTheDocumentOfTheEditBoxes) {
@@ -160,7 +126,7 @@ TEST_F(MainFormTest, SendButtonWritesTheDocumentOfTheEditBoxes) {
   param1.text = u"1";
   form->TntButton1Click();
   EXPECT_TRUE(app.reports.empty());
-  EXPECT_EQ(slots.messages,
+  EXPECT_EQ(slots.delivered,
             std::vector<std::string>{"<?xml version=\"1.0\" encoding=\"windows-1252\"?>\n"
                                      "<LyravoxIPC><Remote><Next Param1=\"1\" Param2=\"\"/>"
                                      "</Remote></LyravoxIPC>\n"});
@@ -172,7 +138,7 @@ TEST_F(MainFormTest, RefusedActionIsReportedAndWritesNothing) {
   form->Create();
   action.text = u"two words";
   form->TntButton1Click();
-  EXPECT_TRUE(slots.messages.empty());
+  EXPECT_TRUE(slots.delivered.empty());
   ASSERT_EQ(app.reports.size(), 1U);
   EXPECT_EQ(app.reports[0], "Illegal character in node name \"two words\"");
 }
@@ -197,7 +163,7 @@ TEST_F(MainFormTest, AfterTheWriterIsGoneCommandsAreShownButNotWritten) {
   EXPECT_EQ(form->Messenger(), nullptr);
   EXPECT_EQ(TLVSyncClass::Update(u"late"), u"OK");
   EXPECT_EQ(memo.text, u"late");
-  EXPECT_TRUE(slots.messages.empty());
+  EXPECT_TRUE(slots.delivered.empty());
 }
 
 TEST_F(MainFormTest, ExitItemEndsTheLoop) {
@@ -239,7 +205,10 @@ TEST_F(MainFormTest, EnglishInterfaceChangesOnlyTheMenuEntry) {
   german = false;
   auto form = MakeForm();
   const auto callsBefore = area.calls.size();
+  std::vector<std::u16string> menuChanges;
+  form->PopupMenu1.OnChange = [&](TMenuItem& item) { menuChanges.push_back(item.Caption()); };
   form->Create();
+  EXPECT_EQ(menuChanges, std::vector<std::u16string>{u"Exit"}) << "the menu hears of the switch";
   EXPECT_EQ(languageChoices, 1);
   EXPECT_EQ(form->siLangDispatcher1.ActiveLanguage(), 2);
   EXPECT_EQ(form->siLangDispatcher1.Language(), u"English");

@@ -6,30 +6,22 @@
 #include <atomic>
 #include <thread>
 
+#include "app/test_fakes.h"
 #include "app/test_support_win32.h"
 #include "app/wide_text_win32.h"
+#include "net/udp_platform_fake.h"
 #include "relay/lv_sync.h"
+#include "relay/mailslot_fake.h"
 #include "support/main_thread.h"
 
 namespace ostrivane {
 namespace {
 
 using namespace std::chrono_literals;
+using testutil::ClassOf;
 using testutil::kLoopTimedOut;
 using testutil::LoopWatchdog;
-
-std::wstring ClassOf(HWND window) {
-  wchar_t name[256] = {};
-  GetClassNameW(window, name, 256);
-  return name;
-}
-
-std::wstring TextOf(HWND window) {
-  std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(window)) + 1, L'\0');
-  text.resize(
-      static_cast<std::size_t>(GetWindowTextW(window, text.data(), static_cast<int>(text.size()))));
-  return text;
-}
+using testutil::TextOf;
 
 LOGFONTW FontOf(HWND window) {
   LOGFONTW font{};
@@ -48,7 +40,12 @@ RECT PlaceOf(HWND control) {
 
 class MainWindowTest : public testing::Test {
  protected:
-  void SetUp() override { testutil::DrainMessageQueue(); }
+  void SetUp() override {
+    testutil::DrainMessageQueue();
+    udp.addresses = {{false, "10.0.0.5"}};
+    slots.slotExists = true;
+    testutil::MergeSystemCalls(log, udp, slots);
+  }
   void TearDown() override {
     window.reset();
     testutil::DrainMessageQueue();
@@ -69,8 +66,8 @@ class MainWindowTest : public testing::Test {
   }
 
   testutil::CallLog log;
-  testutil::ScriptedUdp udp{log};
-  testutil::RecordingSlots slots{log};
+  testutil::FakeUdpPlatform udp;
+  testutil::FakeMailSlotSystem slots;
   TWin32Application app{GetModuleHandleW(nullptr)};
   std::unique_ptr<Win32MainWindow> window;
   bool german = true;
@@ -201,8 +198,8 @@ TEST_F(MainWindowTest, CommandFromAnotherThreadReachesLogBoxAndSlotThroughTheLoo
   EXPECT_EQ(exitCode, 0);
   EXPECT_EQ(result, u"OK");
   EXPECT_EQ(TextOf(Control(u"Memo1")), L"Gr\u00FC\u00DFe");
-  EXPECT_EQ(slots.Messages(), std::vector<std::string>{"Gr\xFC\xDF"
-                                                       "e"});
+  EXPECT_EQ(slots.delivered, std::vector<std::string>{"Gr\xFC\xDF"
+                                                      "e"});
 }
 
 TEST_F(MainWindowTest, SendButtonWritesTheDocumentOfTheEditBoxes) {
@@ -210,7 +207,7 @@ TEST_F(MainWindowTest, SendButtonWritesTheDocumentOfTheEditBoxes) {
   SetWindowTextW(Control(u"edAction"), L"Next");
   SetWindowTextW(Control(u"edParam1"), L"1");
   SendMessageW(Control(u"TntButton1"), BM_CLICK, 0, 0);
-  EXPECT_EQ(slots.Messages(),
+  EXPECT_EQ(slots.delivered,
             std::vector<std::string>{"<?xml version=\"1.0\" encoding=\"windows-1252\"?>\n"
                                      "<LyravoxIPC><Remote><Next Param1=\"1\" Param2=\"\"/>"
                                      "</Remote></LyravoxIPC>\n"});
@@ -333,10 +330,13 @@ TEST_F(MainWindowTest, EndSessionRunsTheShutdownOrderBeforeAnswering) {
 }
 
 TEST_F(MainWindowTest, ShutdownServesTheHandOffOfABlockedListenerWithoutDeadlock) {
-  udp.datagram = std::string("\x02LVXML\x02<late/>", 15);
+  // The listener takes the datagram and holds it until the shutdown leaves
+  // the group.
+  udp.holdReadsUntilLeave = true;
+  const std::string datagram("\x02LVXML\x02<late/>", 15);
+  udp.Queue(Bytes(datagram.begin(), datagram.end()));
   Make().Form().Create();
-  ASSERT_NE(udp.last, nullptr);
-  ASSERT_TRUE(udp.last->WaitUntilReading()) << "the listener has read a datagram";
+  ASSERT_TRUE(udp.WaitUntilReading()) << "the listener sits in its read";
   {
     // The main thread waits for the listener without taking messages; the
     // listener's hand-off must still be served.
@@ -344,9 +344,8 @@ TEST_F(MainWindowTest, ShutdownServesTheHandOffOfABlockedListenerWithoutDeadlock
     window->Form().Destroy();
   }
   EXPECT_EQ(TextOf(Control(u"Memo1")), L"<late/>") << "shown while the shutdown waited";
-  EXPECT_TRUE(slots.Messages().empty()) << "the writer was gone already";
-  const auto calls = log.Get();
-  EXPECT_NE(std::find(calls.begin(), calls.end(), "udp read"), calls.end());
+  EXPECT_TRUE(slots.delivered.empty()) << "the writer was gone already";
+  EXPECT_EQ(udp.Pending(), 0U) << "the datagram was read";
 }
 
 }  // namespace

@@ -3,9 +3,11 @@
 #include <QAction>
 #include <QCoreApplication>
 #include <QCursor>
+#include <QEventLoop>
 #include <QImage>
 #include <QMenu>
 #include <QPixmap>
+#include <utility>
 
 #include "app/qt_text.h"
 
@@ -24,32 +26,96 @@ QIcon ToQIcon(const TIconImage& image) {
   return icon;
 }
 
-QtNotificationArea::QtNotificationArea(bool withTray) {
+QtNotificationArea::QtNotificationArea(bool withTray) : contextMenu_(std::make_unique<QMenu>()) {
+  contextMenu_->setObjectName(QStringLiteral("PopupMenu1"));
   if (!withTray) return;
   tray_ = std::make_unique<QSystemTrayIcon>();
+  // Before the icon is first shown, so that a host never sees it without
+  // its menu.
+  tray_->setContextMenu(contextMenu_.get());
   QObject::connect(tray_.get(), &QSystemTrayIcon::activated,
-                   [this](QSystemTrayIcon::ActivationReason reason) {
-                     if (!handler_) return;
-                     switch (reason) {
-                       case QSystemTrayIcon::Context:
-                         handler_(TIconMessage::RButtonDown);
-                         break;
-                       case QSystemTrayIcon::Trigger:
-                         handler_(TIconMessage::LButtonDown);
-                         break;
-                       case QSystemTrayIcon::DoubleClick:
-                         handler_(TIconMessage::LButtonDblClk);
-                         break;
-                       case QSystemTrayIcon::MiddleClick:
-                         handler_(TIconMessage::MButtonDown);
-                         break;
-                       case QSystemTrayIcon::Unknown:
-                         break;
-                     }
-                   });
+                   [this](QSystemTrayIcon::ActivationReason reason) { Activated(reason); });
 }
 
-QtNotificationArea::~QtNotificationArea() = default;
+void QtNotificationArea::Activated(QSystemTrayIcon::ActivationReason reason) {
+  if (!handler_) return;
+  switch (reason) {
+    case QSystemTrayIcon::Context:
+      if (contextMenu_->isVisible()) {
+        // An X11 tray: Qt has just opened the menu for this press. If the
+        // icon does not ask for its menu now (disabled, no automatic
+        // pop-up), it closes again.
+        pressOpenedMenu_ = true;
+        handler_(TIconMessage::RButtonDown);
+        if (std::exchange(pressOpenedMenu_, false)) contextMenu_->hide();
+      } else {
+        // A host's ContextMenu call: answered at once, the press is handled
+        // from the event loop.
+        QMetaObject::invokeMethod(
+            contextMenu_.get(),
+            [this] {
+              if (handler_) handler_(TIconMessage::RButtonDown);
+            },
+            Qt::QueuedConnection);
+      }
+      break;
+    case QSystemTrayIcon::Trigger:
+      handler_(TIconMessage::LButtonDown);
+      break;
+    case QSystemTrayIcon::DoubleClick:
+      handler_(TIconMessage::LButtonDblClk);
+      break;
+    case QSystemTrayIcon::MiddleClick:
+      handler_(TIconMessage::MButtonDown);
+      break;
+    case QSystemTrayIcon::Unknown:
+      break;
+  }
+}
+
+QtNotificationArea::~QtNotificationArea() { ExportMenu(nullptr); }
+
+void QtNotificationArea::ExportMenu(TPopupMenu* menu) {
+  if (exported_ != nullptr) exported_->OnChange = nullptr;
+  exported_ = menu;
+  if (exported_ != nullptr) exported_->OnChange = [this](TMenuItem& /*item*/) { Rebuild(); };
+  Rebuild();
+}
+
+void QtNotificationArea::Rebuild() {
+  const auto count = static_cast<qsizetype>(exported_ != nullptr ? exported_->Count() : 0);
+  if (contextMenu_->actions().size() != count) {
+    contextMenu_->clear();
+    for (qsizetype i = 0; i < count; ++i) {
+      QAction* action = contextMenu_->addAction(QString());
+      QObject::connect(action, &QAction::triggered, contextMenu_.get(),
+                       [this, i] { Triggered(static_cast<std::size_t>(i)); });
+    }
+  }
+  // Captions change in place: a host showing the menu keeps its entries.
+  const QList<QAction*> actions = contextMenu_->actions();
+  QAction* defaultAction = nullptr;
+  for (qsizetype i = 0; i < count; ++i) {
+    const TMenuItem& item = exported_->Item(static_cast<std::size_t>(i));
+    QAction* action = actions[i];
+    const QString caption = ToQString(item.Caption());
+    if (action->text() != caption) action->setText(caption);
+    action->setObjectName(ToQString(item.Name()));
+    if (item.Default && defaultAction == nullptr) defaultAction = action;
+  }
+  contextMenu_->setDefaultAction(defaultAction);
+}
+
+void QtNotificationArea::Triggered(std::size_t index) {
+  if (tracking_) {
+    // TrackPopupMenu answers it once the menu has closed; a host may have
+    // chosen it while the menu is still open here.
+    chosen_ = index;
+    contextMenu_->hide();
+    return;
+  }
+  if (exported_ != nullptr && index < exported_->Count()) exported_->Item(index).Click();
+}
 
 void QtNotificationArea::Apply(const TNotifyIconRecord& record) {
   const TIconImage none;
@@ -92,8 +158,30 @@ std::optional<TPoint> QtNotificationArea::CursorPos() {
 void QtNotificationArea::ProcessMessages() { QCoreApplication::processEvents(); }
 
 std::optional<std::size_t> QtNotificationArea::TrackPopupMenu(const TPopupMenu& menu, TPoint at) {
+  const bool openedOnPress = std::exchange(pressOpenedMenu_, false);
+  if (&menu != exported_) {
+    if (openedOnPress) contextMenu_->hide();
+    return TrackMenuOfItsOwn(menu, at);
+  }
+  // Left edge at the point; the menu stays on the screen.
+  if (!openedOnPress) contextMenu_->popup(QPoint(at.X, at.Y));
+  // Qt's menu may have been closed already, by a choice among the events
+  // processed since; that choice has run.
+  if (!contextMenu_->isVisible()) return std::nullopt;
+  QEventLoop untilClosed;
+  const QMetaObject::Connection closing =
+      QObject::connect(contextMenu_.get(), &QMenu::aboutToHide, &untilClosed, &QEventLoop::quit);
+  tracking_ = true;
+  chosen_.reset();
+  untilClosed.exec();
+  tracking_ = false;
+  QObject::disconnect(closing);
+  return std::exchange(chosen_, std::nullopt);
+}
+
+std::optional<std::size_t> QtNotificationArea::TrackMenuOfItsOwn(const TPopupMenu& menu,
+                                                                 TPoint at) {
   QMenu popup;
-  popup.setObjectName(QStringLiteral("PopupMenu1"));
   std::vector<QAction*> actions;
   for (std::size_t i = 0; i < menu.Count(); ++i) {
     const TMenuItem& item = menu.Item(i);
@@ -102,7 +190,6 @@ std::optional<std::size_t> QtNotificationArea::TrackPopupMenu(const TPopupMenu& 
     if (item.Default && popup.defaultAction() == nullptr) popup.setDefaultAction(action);
     actions.push_back(action);
   }
-  // Left edge at the point; the menu stays on the screen.
   const QAction* chosen = popup.exec(QPoint(at.X, at.Y));
   for (std::size_t i = 0; i < actions.size(); ++i) {
     if (actions[i] == chosen) return i;

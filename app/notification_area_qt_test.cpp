@@ -3,14 +3,18 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QCursor>
+#include <QElapsedTimer>
 #include <QImage>
 #include <QPixmap>
+#include <QTimer>
 #include <filesystem>
 #include <fstream>
 #include <memory>
 
 #include "app/logical_dpi_qt.h"
 #include "support/dimports.h"
+#include "support/test_util.h"
 
 namespace ostrivane {
 namespace {
@@ -92,9 +96,177 @@ TEST_F(QtNotificationAreaTest, ClicksReachTheHandlerAsMouseMessages) {
         QSystemTrayIcon::MiddleClick, QSystemTrayIcon::Unknown}) {
     emit area.TrayIcon()->activated(reason);
   }
-  EXPECT_EQ(got,
-            (std::vector<TIconMessage>{TIconMessage::RButtonDown, TIconMessage::LButtonDown,
-                                       TIconMessage::LButtonDblClk, TIconMessage::MButtonDown}));
+  // With no menu open, the context request comes from a host's call; its
+  // press is handled from the event loop.
+  EXPECT_EQ(got, (std::vector<TIconMessage>{TIconMessage::LButtonDown, TIconMessage::LButtonDblClk,
+                                            TIconMessage::MButtonDown}));
+  QCoreApplication::processEvents();
+  EXPECT_EQ(got, (std::vector<TIconMessage>{TIconMessage::LButtonDown, TIconMessage::LButtonDblClk,
+                                            TIconMessage::MButtonDown, TIconMessage::RButtonDown}));
+}
+
+TEST_F(QtNotificationAreaTest, ContextMenuMirrorsTheEntriesAndFollowsTheirCaptions) {
+  QtNotificationArea area(true);
+  QMenu& exported = area.ContextMenu();
+  EXPECT_EQ(area.TrayIcon()->contextMenu(), &exported) << "set before the icon is first shown";
+  EXPECT_TRUE(exported.actions().isEmpty());
+
+  TPopupMenu menu;
+  int closes = 0;
+  TMenuItem& close = menu.Add(u"btnClose", u"&Beenden", [&] { ++closes; });
+  area.ExportMenu(&menu);
+  ASSERT_EQ(exported.actions().size(), 1);
+  QAction* action = exported.actions().front();
+  EXPECT_EQ(action->text(), QStringLiteral("&Beenden"));
+  EXPECT_EQ(action->objectName(), QStringLiteral("btnClose"));
+  EXPECT_EQ(exported.defaultAction(), nullptr);
+
+  // The language switch sets the caption through the translation table.
+  close.SetText(TTextProperty::Caption, u"Exit");
+  ASSERT_EQ(exported.actions().size(), 1);
+  EXPECT_EQ(exported.actions().front(), action) << "changed in place";
+  EXPECT_EQ(action->text(), QStringLiteral("Exit"));
+
+  // A host's "clicked" triggers the action: the entry runs once.
+  action->trigger();
+  EXPECT_EQ(closes, 1);
+
+  TMenuItem& other = menu.Add(u"other", u"Other", {});
+  other.Default = true;
+  menu.Add(u"third", u"Third", {});
+  ASSERT_EQ(exported.actions().size(), 3);
+  EXPECT_EQ(exported.actions()[1]->text(), QStringLiteral("Other"));
+  EXPECT_EQ(exported.defaultAction(), exported.actions()[1]);
+  EXPECT_EQ(exported.actions()[0]->text(), QStringLiteral("Exit"));
+
+  area.ExportMenu(nullptr);
+  EXPECT_TRUE(exported.actions().isEmpty());
+  close.SetCaption(u"&Beenden");  // no longer followed
+  EXPECT_TRUE(exported.actions().isEmpty());
+  EXPECT_EQ(closes, 1);
+}
+
+// The menus that are open, this program's windows of that kind.
+std::vector<QMenu*> OpenMenus() {
+  std::vector<QMenu*> open;
+  for (QWidget* w : QApplication::topLevelWidgets()) {
+    if (auto* menu = qobject_cast<QMenu*>(w); menu != nullptr && menu->isVisible()) {
+      open.push_back(menu);
+    }
+  }
+  return open;
+}
+
+enum class Opener : std::uint8_t { QtOnPress, HostCall };
+enum class Choice : std::uint8_t { None, InTheMenu, ByTheHost };
+
+struct PressCase {
+  const char* name;
+  Opener opener;
+  Choice choice;
+};
+
+class RightPressTest : public QtNotificationAreaTest,
+                       public testing::WithParamInterface<PressCase> {};
+
+// The right button press as the two kinds of tray report it: an X11 tray
+// after Qt has opened the icon's menu at the pointer, a StatusNotifierItem
+// host with a ContextMenu call. Either way one menu is open, at the pointer,
+// and a chosen entry runs once, after the menu has closed.
+TEST_P(RightPressTest, OneMenuAtThePointerAndTheChoiceRunsOnce) {
+  const PressCase& c = GetParam();
+  QtNotificationArea area(true);
+  TNotificationIcon icon(area);
+  area.SetIconHandler([&](TIconMessage m) { icon.HandleIconMessage(m); });
+  TPopupMenu menu;
+  int closes = 0;
+  bool menuClosedWhenRun = false;
+  menu.Add(u"btnClose", u"Exit", [&] {
+    ++closes;
+    menuClosedWhenRun = !area.ContextMenu().isVisible();
+  });
+  icon.SetPopupMenu(&menu);
+  area.ExportMenu(&menu);
+  QCursor::setPos(120, 90);
+  if (c.opener == Opener::QtOnPress) area.ContextMenu().popup(QPoint(120, 90));
+
+  std::vector<std::size_t> openCounts;
+  QPoint openedAt;
+  bool done = false;
+  // Acts once the menu is open, while the icon waits for it.
+  QTimer poll;
+  poll.setInterval(10);
+  QObject::connect(&poll, &QTimer::timeout, [&] {
+    if (done || !area.ContextMenu().isVisible()) return;
+    done = true;
+    openCounts.push_back(OpenMenus().size());
+    openedAt = area.ContextMenu().pos();
+    QAction* entry = area.ContextMenu().actions().front();
+    switch (c.choice) {
+      case Choice::None:  // a click elsewhere, or Escape
+        area.ContextMenu().hide();
+        break;
+      case Choice::InTheMenu:  // the menu closes, then triggers the entry
+        area.ContextMenu().hide();
+        entry->trigger();
+        break;
+      case Choice::ByTheHost:  // the entry is triggered while the menu is open
+        entry->trigger();
+        break;
+    }
+  });
+  poll.start();
+  emit area.TrayIcon()->activated(QSystemTrayIcon::Context);
+  if (c.opener == Opener::HostCall) {
+    EXPECT_FALSE(done || area.ContextMenu().isVisible()) << "the call waited for the menu";
+  }
+  QElapsedTimer waited;
+  waited.start();
+  while (!done && waited.elapsed() < 5000) {
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+  }
+  QCoreApplication::processEvents();
+  ASSERT_TRUE(done) << "the menu never opened";
+  EXPECT_EQ(openCounts, std::vector<std::size_t>{1U});
+  EXPECT_EQ(openedAt, QPoint(120, 90));
+  EXPECT_FALSE(area.ContextMenu().isVisible());
+  EXPECT_EQ(closes, c.choice == Choice::None ? 0 : 1);
+  if (closes > 0) {
+    EXPECT_TRUE(menuClosedWhenRun);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Trays, RightPressTest,
+    testing::Values(PressCase{"X11Closed", Opener::QtOnPress, Choice::None},
+                    PressCase{"X11Chosen", Opener::QtOnPress, Choice::InTheMenu},
+                    PressCase{"X11ChosenByHost", Opener::QtOnPress, Choice::ByTheHost},
+                    PressCase{"HostClosed", Opener::HostCall, Choice::None},
+                    PressCase{"HostChosen", Opener::HostCall, Choice::InTheMenu},
+                    PressCase{"HostChosenByHost", Opener::HostCall, Choice::ByTheHost}),
+    testutil::CaseName());
+
+TEST_F(QtNotificationAreaTest, MenuQtOpenedClosesWhenTheIconDoesNotWantIt) {
+  QtNotificationArea area(true);
+  TNotificationIcon icon(area);
+  area.SetIconHandler([&](TIconMessage m) { icon.HandleIconMessage(m); });
+  TPopupMenu menu;
+  int closes = 0;
+  menu.Add(u"btnClose", u"Exit", [&] { ++closes; });
+  icon.SetPopupMenu(&menu);
+  area.ExportMenu(&menu);
+  icon.Enabled = false;
+  area.ContextMenu().popup(QPoint(10, 10));
+  emit area.TrayIcon()->activated(QSystemTrayIcon::Context);
+  EXPECT_FALSE(area.ContextMenu().isVisible());
+  icon.Enabled = true;
+  menu.AutoPopup = false;
+  area.ContextMenu().popup(QPoint(10, 10));
+  emit area.TrayIcon()->activated(QSystemTrayIcon::Context);
+  EXPECT_FALSE(area.ContextMenu().isVisible());
+  QCoreApplication::processEvents();
+  EXPECT_TRUE(OpenMenus().empty());
+  EXPECT_EQ(closes, 0);
 }
 
 TEST_F(QtNotificationAreaTest, DpiFallbackReportsTheScreensLogicalDpi) {

@@ -1,6 +1,5 @@
 #include "app/notification_icon.h"
 
-#include <random>
 #include <stdexcept>
 
 namespace ostrivane {
@@ -27,6 +26,12 @@ std::optional<std::u16string> TMenuItem::GetText(TTextProperty property) const {
   return std::nullopt;
 }
 
+void TMenuItem::SetCaption(std::u16string_view caption) {
+  if (caption_ == caption) return;
+  caption_ = caption;
+  if (menu_ != nullptr && menu_->OnChange) menu_->OnChange(*this);
+}
+
 void TMenuItem::SetText(TTextProperty property, std::u16string_view text) {
   if (property == TTextProperty::Caption) SetCaption(text);
 }
@@ -35,7 +40,10 @@ TMenuItem& TPopupMenu::Add(std::u16string name, std::u16string caption,
                            std::function<void()> onClick) {
   items_.push_back(
       std::make_unique<TMenuItem>(std::move(name), std::move(caption), std::move(onClick)));
-  return *items_.back();
+  TMenuItem& item = *items_.back();
+  item.menu_ = this;
+  if (OnChange) OnChange(item);
+  return item;
 }
 
 TMenuItem* TPopupMenu::Find(std::u16string_view name) const {
@@ -52,23 +60,7 @@ TMenuItem* TPopupMenu::DefaultItem() const {
   return nullptr;
 }
 
-// --- GUIDs and hints -------------------------------------------------------
-
-namespace {
-
-// The GUID whose text form lists these bytes in order.
-TGUID GuidFromBytes(const std::uint8_t (&bytes)[16]) {
-  TGUID guid;
-  guid.D1 = static_cast<std::uint32_t>(bytes[0]) << 24U |
-            static_cast<std::uint32_t>(bytes[1]) << 16U |
-            static_cast<std::uint32_t>(bytes[2]) << 8U | bytes[3];
-  guid.D2 = static_cast<std::uint16_t>(bytes[4] << 8U | bytes[5]);
-  guid.D3 = static_cast<std::uint16_t>(bytes[6] << 8U | bytes[7]);
-  std::copy(bytes + 8, bytes + 16, guid.D4.begin());
-  return guid;
-}
-
-}  // namespace
+// --- hints -----------------------------------------------------------------
 
 std::u16string TrayTip(std::u16string_view hint) {
   if (hint.size() <= kMaxHintLength) return std::u16string(hint);
@@ -76,44 +68,6 @@ std::u16string TrayTip(std::u16string_view hint) {
   const char16_t last = hint[length - 1];
   if (last >= 0xD800 && last <= 0xDBFF) --length;  // its trail unit is cut off
   return std::u16string(hint.substr(0, length));
-}
-
-std::optional<TGUID> ParseGuid(std::u16string_view text) {
-  // {XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}
-  constexpr std::size_t kLength = 38;
-  if (text.size() != kLength || text.front() != u'{' || text.back() != u'}') return std::nullopt;
-  std::uint8_t bytes[16]{};
-  std::size_t nibble = 0;
-  for (std::size_t i = 1; i + 1 < kLength; ++i) {
-    const char16_t c = text[i];
-    if (i == 9 || i == 14 || i == 19 || i == 24) {
-      if (c != u'-') return std::nullopt;
-      continue;
-    }
-    unsigned value = 0;
-    if (c >= u'0' && c <= u'9') {
-      value = static_cast<unsigned>(c - u'0');
-    } else if (c >= u'a' && c <= u'f') {
-      value = static_cast<unsigned>(c - u'a' + 10);
-    } else if (c >= u'A' && c <= u'F') {
-      value = static_cast<unsigned>(c - u'A' + 10);
-    } else {
-      return std::nullopt;
-    }
-    bytes[nibble / 2] =
-        static_cast<std::uint8_t>(static_cast<unsigned>(bytes[nibble / 2]) << 4U | value);
-    ++nibble;
-  }
-  return GuidFromBytes(bytes);
-}
-
-TGUID NewGuid() {
-  std::random_device source;
-  std::uint8_t bytes[16];
-  for (auto& b : bytes) b = static_cast<std::uint8_t>(source());
-  bytes[6] = static_cast<std::uint8_t>((bytes[6] & 0x0FU) | 0x40U);  // version 4
-  bytes[8] = static_cast<std::uint8_t>((bytes[8] & 0x3FU) | 0x80U);  // RFC 4122 variant
-  return GuidFromBytes(bytes);
 }
 
 // --- the icon --------------------------------------------------------------

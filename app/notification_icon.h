@@ -15,7 +15,7 @@
 
 #include "app/translation.h"
 #include "app/tray_image.h"
-#include "events/lv_events.h"
+#include "support/guid.h"
 
 namespace ostrivane {
 
@@ -61,6 +61,8 @@ class TImageList {
   std::vector<TIconImage> images_;
 };
 
+class TPopupMenu;
+
 class TMenuItem final : public ITranslatable {
  public:
   TMenuItem(std::u16string name, std::u16string caption, std::function<void()> onClick)
@@ -68,7 +70,8 @@ class TMenuItem final : public ITranslatable {
 
   [[nodiscard]] const std::u16string& Name() const noexcept { return name_; }
   [[nodiscard]] const std::u16string& Caption() const noexcept { return caption_; }
-  void SetCaption(std::u16string_view caption) { caption_ = caption; }
+  // A new caption raises the menu's OnChange.
+  void SetCaption(std::u16string_view caption);
   // Runs the entry's handler, if it has one.
   void Click() const {
     if (OnClick) OnClick();
@@ -81,12 +84,19 @@ class TMenuItem final : public ITranslatable {
   void SetText(TTextProperty property, std::u16string_view text) override;
 
  private:
+  friend class TPopupMenu;
+  TPopupMenu* menu_ = nullptr;
   std::u16string name_;
   std::u16string caption_;
 };
 
 class TPopupMenu {
  public:
+  TPopupMenu() = default;
+  // Its entries know it: it stays where it was made.
+  TPopupMenu(const TPopupMenu&) = delete;
+  TPopupMenu& operator=(const TPopupMenu&) = delete;
+
   TMenuItem& Add(std::u16string name, std::u16string caption, std::function<void()> onClick);
   [[nodiscard]] std::size_t Count() const noexcept { return items_.size(); }
   [[nodiscard]] TMenuItem& Item(std::size_t index) const { return *items_.at(index); }
@@ -95,6 +105,8 @@ class TPopupMenu {
   [[nodiscard]] TMenuItem* DefaultItem() const;
 
   bool AutoPopup = true;
+  // Raised with the entry after an entry was added or its caption changed.
+  std::function<void(TMenuItem&)> OnChange;
 
  private:
   std::vector<std::unique_ptr<TMenuItem>> items_;
@@ -257,10 +269,5 @@ class TNotificationIcon final : public ITranslatable {
 // The hint as the area shows it: its first kMaxHintLength units, without a
 // lead surrogate cut off from its pair.
 std::u16string TrayTip(std::u16string_view hint);
-
-// A GUID written as "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}", or nullopt.
-std::optional<TGUID> ParseGuid(std::u16string_view text);
-// A new random GUID (version 4).
-TGUID NewGuid();
 
 }  // namespace ostrivane

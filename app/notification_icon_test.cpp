@@ -11,7 +11,7 @@ namespace {
 using testutil::FakeNotificationArea;
 using Strings = std::vector<std::string>;
 
-// --- hint and GUID texts ----------------------------------------------------
+// --- hint texts --------------------------------------------------------------
 
 struct TipCase {
   const char* name;
@@ -37,44 +37,6 @@ INSTANTIATE_TEST_SUITE_P(
                             std::u16string(125, u'a') + u"\U0001F600"}),
     testutil::CaseName());
 
-struct GuidCase {
-  const char* name;
-  std::u16string text;
-  bool valid;
-};
-
-class ParseGuidTest : public testing::TestWithParam<GuidCase> {};
-
-TEST_P(ParseGuidTest, OnlyTheBracedFormParses) {
-  EXPECT_EQ(ParseGuid(GetParam().text).has_value(), GetParam().valid);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Texts, ParseGuidTest,
-    testing::Values(GuidCase{"upper", u"{2547D847-3F7E-44CD-B27C-EFE9602A2672}", true},
-                    GuidCase{"lower", u"{2547d847-3f7e-44cd-b27c-efe9602a2672}", true},
-                    GuidCase{"noBraces", u"2547D847-3F7E-44CD-B27C-EFE9602A2672", false},
-                    GuidCase{"short", u"{2547D847-3F7E-44CD-B27C-EFE9602A267}", false},
-                    GuidCase{"badDigit", u"{2547D847-3F7E-44CD-B27C-EFE9602A267G}", false},
-                    GuidCase{"dashMoved", u"{2547D8473-F7E-44CD-B27C-EFE9602A2672}", false},
-                    GuidCase{"empty", u"", false}),
-    testutil::CaseName());
-
-TEST(Guid, ParsedFieldsAndNewOnes) {
-  const auto guid = ParseGuid(u"{2547D847-3F7E-44CD-B27C-EFE9602A2672}");
-  ASSERT_TRUE(guid);
-  EXPECT_EQ(guid->D1, 0x2547D847U);
-  EXPECT_EQ(guid->D2, 0x3F7E);
-  EXPECT_EQ(guid->D3, 0x44CD);
-  EXPECT_EQ(guid->D4,
-            (std::array<std::uint8_t, 8>{0xB2, 0x7C, 0xEF, 0xE9, 0x60, 0x2A, 0x26, 0x72}));
-  const TGUID a = NewGuid();
-  const TGUID b = NewGuid();
-  EXPECT_FALSE(a == b);
-  EXPECT_EQ(a.D3 >> 12, 4) << "version 4";
-  EXPECT_EQ(a.D4[0] >> 6, 2) << "RFC 4122 variant";
-}
-
 // --- the icon's properties --------------------------------------------------
 
 class NotificationIconTest : public testing::Test {
@@ -83,7 +45,7 @@ class NotificationIconTest : public testing::Test {
     return TIconImage({TBitmap32{
         size, size, std::vector<std::uint32_t>(static_cast<std::size_t>(size * size), color)}});
   }
-  Strings Ops() const {
+  [[nodiscard]] Strings Ops() const {
     Strings ops;
     for (const auto& c : area.calls) ops.push_back(FakeNotificationArea::OpName(c.op));
     return ops;
@@ -279,6 +241,21 @@ TEST_F(IconMouseTest, PopupWithoutMenuDoesNothing) {
   icon.Popup(5, 6);
   EXPECT_EQ(area.log, (Strings{"foreground", "process", "track 5,6", "wake"}));
   EXPECT_EQ(area.menuCaptions, std::vector<std::u16string>{u"&Beenden"});
+}
+
+TEST(PopupMenu, ChangeEventForNewEntriesAndNewCaptionsOnly) {
+  TPopupMenu menu;
+  std::vector<std::u16string> changes;
+  menu.OnChange = [&](TMenuItem& item) { changes.push_back(item.Name() + u"=" + item.Caption()); };
+  TMenuItem& close = menu.Add(u"btnClose", u"&Beenden", {});
+  close.SetCaption(u"&Beenden");  // the same text: no change
+  close.SetText(TTextProperty::Caption, u"Exit");
+  close.SetText(TTextProperty::Hint, u"ignored");
+  close.SetCaption(u"Exit");
+  EXPECT_EQ(changes, (std::vector<std::u16string>{u"btnClose=&Beenden", u"btnClose=Exit"}));
+  menu.OnChange = nullptr;
+  close.SetCaption(u"&Beenden");  // without a handler nothing is raised
+  EXPECT_EQ(close.Caption(), u"&Beenden");
 }
 
 }  // namespace

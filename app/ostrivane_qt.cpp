@@ -44,10 +44,18 @@ class QtApplication final : public IApplication {
     }
   }
 
-  void Terminate() override { QCoreApplication::quit(); }
+  // Also before the event loop runs, from a start-up report's message box,
+  // where QCoreApplication::quit() would do nothing: every running loop
+  // ends, and the main one is not entered.
+  void Terminate() override {
+    terminated_ = true;
+    QCoreApplication::exit(0);
+  }
+  [[nodiscard]] bool Terminated() const noexcept { return terminated_; }
 
  private:
   std::string title_;
+  bool terminated_ = false;
 };
 
 // SIGINT and SIGTERM close the main window through the event loop.
@@ -112,7 +120,7 @@ int main(int argc, char** argv) {
       window.Form().btnCloseClick();
     });
     window.Form().Create();
-    result = QApplication::exec();
+    if (!application.Terminated()) result = QApplication::exec();
     window.Form().Destroy();
     MainThread::SetWakeUp({});
     DImports::SetLogicalDpiSource(nullptr);

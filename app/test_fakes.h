@@ -6,8 +6,23 @@
 #include <vector>
 
 #include "app/main_form.h"
+#include "net/udp_platform_fake.h"
+#include "relay/mailslot_fake.h"
+#include "support/test_util.h"
 
 namespace ostrivane::testutil {
+
+// Merges the calls of the window's socket and mailslot fakes into `log`, in
+// the order they are made: "udp close" for each socket closed, and "slot
+// open", "slot write", "slot close".
+inline void MergeSystemCalls(CallLog& log, FakeUdpPlatform& udp, FakeMailSlotSystem& slots) {
+  udp.onCall = [&log](const std::string& call) {
+    if (call.rfind("close", 0) == 0) log.Add("udp close");
+  };
+  slots.onCall = [&log](const std::string& call) {
+    log.Add("slot " + call.substr(0, call.find(' ')));
+  };
+}
 
 // A notification area that records every call; the menu "chooses" the
 // entry set in `choose`.

@@ -92,25 +92,6 @@ class TrayHost:
                                               check=False).strip())
 
 
-class Window:
-    def __init__(self, display, wid):
-        self.id = wid
-        geometry = display.run("xdotool", "getwindowgeometry", "--shell", wid, check=False)
-        values = dict(line.split("=", 1) for line in geometry.split() if "=" in line)
-        self.x, self.y = int(values.get("X", -1)), int(values.get("Y", -1))
-        self.width, self.height = int(values.get("WIDTH", 0)), int(values.get("HEIGHT", 0))
-        kind = display.run("xprop", "-id", wid, "_NET_WM_WINDOW_TYPE", check=False)
-        self.tooltip = "_NET_WM_WINDOW_TYPE_TOOLTIP" in kind
-
-    @property
-    def box(self):
-        return (self.x, self.y, self.width, self.height)
-
-    @property
-    def centre(self):
-        return (self.x + self.width // 2, self.y + self.height // 2)
-
-
 class Relay(harness.Program):
     """The relay on the test's display, in `locale`, with a runtime folder
     of its own."""
@@ -123,9 +104,7 @@ class Relay(harness.Program):
 
     def windows(self):
         """The program's visible X windows."""
-        ids = self.display.run("xdotool", "search", "--onlyvisible", "--pid",
-                               str(self.proc.pid), check=False).split()
-        return [Window(self.display, wid) for wid in ids]
+        return self.display.windows(self.proc.pid)
 
     def icon(self, timeout=10.0):
         """The docked icon's window: small, square, inside the tray."""
@@ -136,12 +115,14 @@ class Relay(harness.Program):
             return None
         return wait_for(find, timeout)
 
+    def menus(self, icon):
+        """The program's visible windows other than the icon and its hint."""
+        return [w for w in self.windows() if w.id != icon.id and not w.tooltip]
+
     def menu(self, icon, timeout=5.0):
         def find():
-            for w in self.windows():
-                if w.id != icon.id and not w.tooltip:
-                    return w
-            return None
+            shown = self.menus(icon)
+            return shown[0] if shown else None
         return wait_for(find, timeout)
 
     def stop(self):
@@ -191,11 +172,17 @@ class TrayTest(unittest.TestCase):
 
     def open_menu(self, relay, icon):
         """Presses the right button on the icon: the menu is open before the
-        button is released."""
+        button is released, and it is the only one."""
         x, y = icon.centre
         self.display.run("xdotool", "mousemove", str(x), str(y), "mousedown", "3")
         menu = relay.menu(icon)
+        if menu is not None:
+            time.sleep(0.3)  # time for a second menu to show
+            self.assertEqual(len(relay.menus(icon)), 1, "more than one menu opened")
         self.display.run("xdotool", "mouseup", "3")
+        if menu is not None:
+            time.sleep(0.2)
+            self.assertEqual(len(relay.menus(icon)), 1, "releasing the button changed the menus")
         return menu
 
     def test_icon_hint_menu_and_exit_in_german(self):
@@ -303,6 +290,25 @@ class TrayTest(unittest.TestCase):
                         "the menu stayed open")
         time.sleep(0.3)
         self.assertTrue(relay.alive(), "a click outside the menu ran its entry")
+
+    def test_termination_while_the_start_up_report_is_shown(self):
+        # A second relay cannot bind the port: its start-up report is a
+        # message box. SIGTERM ends it there.
+        first = self.start(GERMAN, host=False)
+        self.assertTrue(first.wait_bound(), first.error_output())
+        second = Relay(self.display, GERMAN)
+        try:
+            self.assertTrue(wait_for(lambda: second.windows(), 10.0),
+                            "no message box\n" + second.error_output())
+            second.proc.terminate()
+            self.assertTrue(wait_for(lambda: not second.alive(), 5.0),
+                            "SIGTERM did not end the program at its message box")
+            self.assertEqual(second.returncode, 0)
+            self.assertTrue(first.alive())
+        finally:
+            if second.alive():
+                second.proc.kill()
+            second.stop()
 
     def test_icon_returns_when_the_tray_host_restarts(self):
         relay = self.start(GERMAN)

@@ -117,18 +117,18 @@ void TLVEventCentral::Detach(const std::shared_ptr<ILVObserver>& AObserver) {
   }
 }
 
-void TLVEventCentral::Notify(TLVNotifyActions Category, Variant Action) {
+void TLVEventCentral::Notify(TLVNotifyActions Category, const Variant& Action) {
   TLVBroadCastMessage message = MakeMessage(Category, Action);
   BroadCast(message);
 }
 
-void TLVEventCentral::Notify(TLVNotifyActions Category, Variant Action, Variant Param1) {
+void TLVEventCentral::Notify(TLVNotifyActions Category, const Variant& Action, Variant Param1) {
   TLVBroadCastMessage message = MakeMessage(Category, Action);
   message.Param1 = std::move(Param1);
   BroadCast(message);
 }
 
-void TLVEventCentral::Notify(TLVNotifyActions Category, Variant Action, Variant Param1,
+void TLVEventCentral::Notify(TLVNotifyActions Category, const Variant& Action, Variant Param1,
                              Variant Param2) {
   TLVBroadCastMessage message = MakeMessage(Category, Action);
   message.Param1 = std::move(Param1);
@@ -136,7 +136,7 @@ void TLVEventCentral::Notify(TLVNotifyActions Category, Variant Action, Variant 
   BroadCast(message);
 }
 
-void TLVEventCentral::Notify(TLVNotifyActions Category, Variant Action, Variant Param1,
+void TLVEventCentral::Notify(TLVNotifyActions Category, const Variant& Action, Variant Param1,
                              TObject* AObject) {
   TLVBroadCastMessage message = MakeMessage(Category, Action);
   message.Param1 = std::move(Param1);
@@ -144,7 +144,7 @@ void TLVEventCentral::Notify(TLVNotifyActions Category, Variant Action, Variant 
   BroadCast(message);
 }
 
-Variant TLVEventCentral::Query(TLVNotifyActions Category, Variant Action, Variant Param1) {
+Variant TLVEventCentral::Query(TLVNotifyActions Category, const Variant& Action, Variant Param1) {
   TLVBroadCastMessage message = MakeMessage(Category, Action);
   message.Param1 = std::move(Param1);
   BroadCastQuery(message);

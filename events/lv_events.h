@@ -7,13 +7,13 @@
 // attaches no observer and sends nothing through it.
 #pragma once
 
-#include <array>
 #include <cstdint>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
+#include "support/guid.h"
 #include "support/variant.h"
 
 namespace ostrivane {
@@ -128,15 +128,6 @@ struct TLVBroadCastMessage {
   TObject* AObject = nullptr;  // not owned by the message
 };
 
-// Interface identifier in its usual layout.
-struct TGUID {
-  std::uint32_t D1 = 0;
-  std::uint16_t D2 = 0;
-  std::uint16_t D3 = 0;
-  std::array<std::uint8_t, 8> D4{};
-  friend constexpr bool operator==(const TGUID&, const TGUID&) = default;
-};
-
 // {9DCA1E55-21FD-4037-9441-AA6D4D79D482}
 inline constexpr TGUID IID_ILVObserver{
     0x9DCA1E55, 0x21FD, 0x4037, {0x94, 0x41, 0xAA, 0x6D, 0x4D, 0x79, 0xD4, 0x82}};
@@ -191,15 +182,15 @@ class TLVEventCentral {
   //
   // Note for callers: a literal 0 as fourth argument is a null AObject, not a
   // Param2; write Variant(0) for the latter.
-  void Notify(TLVNotifyActions Category, Variant Action);
-  void Notify(TLVNotifyActions Category, Variant Action, Variant Param1);
-  void Notify(TLVNotifyActions Category, Variant Action, Variant Param1, Variant Param2);
-  void Notify(TLVNotifyActions Category, Variant Action, Variant Param1, TObject* AObject);
+  void Notify(TLVNotifyActions Category, const Variant& Action);
+  void Notify(TLVNotifyActions Category, const Variant& Action, Variant Param1);
+  void Notify(TLVNotifyActions Category, const Variant& Action, Variant Param1, Variant Param2);
+  void Notify(TLVNotifyActions Category, const Variant& Action, Variant Param1, TObject* AObject);
 
   // Puts Category, Action and Param1 to the observers in turn until one
   // leaves Result non-empty (null counts as an answer), and returns Result:
   // empty when nobody answered. There is no category test.
-  Variant Query(TLVNotifyActions Category, Variant Action, Variant Param1);
+  Variant Query(TLVNotifyActions Category, const Variant& Action, Variant Param1);
 
   // Broadcasts LVNotify_Song / LVAction_UpdateSongCache with the file name as
   // Param1.

@@ -700,6 +700,7 @@ TEST(LVEventsThreads, AttachAndDetachWhileAnotherThreadBroadcasts) {
   std::mutex releasedLock;
 
   std::vector<std::thread> mutators;
+  mutators.reserve(kMutators);
   for (int t = 0; t < kMutators; ++t) {
     mutators.emplace_back([&, t] {
       std::vector<std::weak_ptr<ILVObserver>> mine;
@@ -762,11 +763,13 @@ TEST(LVEventsThreads, ConcurrentAttachAndDetachKeepTheListConsistent) {
   std::atomic<bool> calledAfterRelease{false};
   const auto shared = std::make_shared<CountingObserver>(calledAfterRelease);
   std::vector<std::shared_ptr<CountingObserver>> own;
+  own.reserve(kThreads);
   for (int t = 0; t < kThreads; ++t) {
     own.push_back(std::make_shared<CountingObserver>(calledAfterRelease));
   }
 
   std::vector<std::thread> threads;
+  threads.reserve(kThreads);
   for (int t = 0; t < kThreads; ++t) {
     threads.emplace_back([&, t] {
       const auto mine = own[static_cast<std::size_t>(t)];

@@ -4,35 +4,17 @@
 #include <string_view>
 #include <utility>
 
+#include "net/ipv4_address.h"
 #include "net/remote_datagram.h"
 #include "support/main_thread.h"
 
 namespace ostrivane {
 namespace {
 
-// Dotted IPv4 text whose first number is 224 to 239: four decimal numbers of
-// one to three digits, each at most 255, nothing before, between or after.
+// Dotted IPv4 text of a group: 224.0.0.0 to 239.255.255.255.
 bool IsIPv4MulticastGroup(std::string_view text) {
-  int first = -1;
-  int parts = 0;
-  std::size_t i = 0;
-  while (parts < 4) {
-    int value = 0;
-    std::size_t digits = 0;
-    while (i < text.size() && text[i] >= '0' && text[i] <= '9' && digits < 4) {
-      value = value * 10 + (text[i] - '0');
-      ++digits;
-      ++i;
-    }
-    if (digits == 0 || digits > 3 || value > 255) return false;
-    if (parts == 0) first = value;
-    ++parts;
-    if (parts < 4) {
-      if (i >= text.size() || text[i] != '.') return false;
-      ++i;
-    }
-  }
-  return i == text.size() && first >= 224 && first <= 239;
+  const auto address = ParseIPv4(text);
+  return address && IsIPv4Multicast(*address);
 }
 
 }  // namespace

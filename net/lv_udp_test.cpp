@@ -168,7 +168,7 @@ TEST_F(ReceiverTest, ListenerWaitsForTheHandlerBeforeReadingOn) {
 TEST_F(ReceiverTest, HandlerExceptionDoesNotStopReception) {
   TLVUDPReceiver receiver(platform);
   std::vector<std::u16string> received;
-  receiver.SetOnReceiveXML([&](TLVUDPReceiver&, std::u16string xml) {
+  receiver.SetOnReceiveXML([&](TLVUDPReceiver&, const std::u16string& xml) {
     received.push_back(xml);
     if (xml == u"bad") throw std::runtime_error("handler failed");
   });
@@ -283,7 +283,8 @@ INSTANTIATE_TEST_SUITE_P(Cases, MulticastGroupTest,
                                          GroupCase{"NumberTooLarge", "224.0.0.256", false},
                                          GroupCase{"FirstNumberTooLarge", "2240.0.0.1", false},
                                          GroupCase{"TrailingBlank", "224.0.0.1 ", false},
-                                         GroupCase{"EmptyNumber", "224..0.1", false}),
+                                         GroupCase{"EmptyNumber", "224..0.1", false},
+                                         GroupCase{"LeadingZero", "224.000.0.1", false}),
                          testutil::CaseName());
 
 }  // namespace

@@ -28,4 +28,16 @@ std::optional<std::u16string> DecodeRemoteDatagram(std::span<const std::uint8_t>
   return text;
 }
 
+std::vector<std::uint8_t> EncodeRemoteDatagram(std::u16string_view text) {
+  const std::string payload = Utf16ToUtf8(text);
+  const std::string_view header(kRemoteDatagramHeader);
+  std::vector<std::uint8_t> datagram;
+  datagram.reserve(header.size() + 2 + payload.size());
+  datagram.push_back(kRemoteDatagramMark);
+  datagram.insert(datagram.end(), header.begin(), header.end());
+  datagram.push_back(kRemoteDatagramMark);
+  datagram.insert(datagram.end(), payload.begin(), payload.end());
+  return datagram;
+}
+
 }  // namespace ostrivane

@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <memory>
+#include <ostream>
 #include <vector>
 
 #include "support/test_util.h"
@@ -84,6 +85,52 @@ TEST(DecodeRemoteDatagram, NeverReadsPastTheBytes) {
     const bool complete = n == full.size() || n == 8 || n == 11;
     EXPECT_EQ(text.has_value(), complete) << "prefix of " << n << " bytes";
   }
+}
+
+struct EncodeCase {
+  const char* name;
+  std::u16string text;
+  std::size_t payloadBytes;  // UTF-8 bytes after the seven header bytes
+};
+
+void PrintTo(const EncodeCase& c, std::ostream* os) { *os << c.name; }
+
+class EncodeRemoteDatagramTest : public testing::TestWithParam<EncodeCase> {};
+
+TEST_P(EncodeRemoteDatagramTest, DecoderGivesTheTextBack) {
+  const auto& c = GetParam();
+  const Bytes datagram = EncodeRemoteDatagram(c.text);
+  ASSERT_EQ(datagram.size(), kHead.size() + c.payloadBytes);
+  EXPECT_EQ(Bytes(datagram.begin(), datagram.begin() + 7), Datagram(kHead));
+  EXPECT_EQ(DecodeRemoteDatagram(datagram), c.text);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, EncodeRemoteDatagramTest,
+    testing::Values(EncodeCase{"Ascii", u"<a b=\"1\"/>", 10},
+                    EncodeCase{"SeparatorAndHeaderInText", u"\u0002LVXML\u0002", 7},
+                    EncodeCase{"Nul", std::u16string(1, u'\0'), 1},
+                    EncodeCase{"BomKept", u"\uFEFFx", 4},
+                    EncodeCase{"TwoAndThreeByteForms", u"\u00E4\u20AC", 5},
+                    EncodeCase{"SurrogatePair", u"\U0001F600", 4},
+                    EncodeCase{"LineEndsKept", u"x\r\n", 3},
+                    EncodeCase{"FullSizedPayload", std::u16string(8185, u'x'), 8185}),
+    testutil::CaseName());
+
+TEST(EncodeRemoteDatagram, WritesTheHeaderThenUtf8) {
+  EXPECT_EQ(EncodeRemoteDatagram(u"\u00E4b"),
+            (Bytes{0x02, 'L', 'V', 'X', 'M', 'L', 0x02, 0xC3, 0xA4, 'b'}));
+}
+
+TEST(EncodeRemoteDatagram, EmptyTextGivesADatagramThatIsDropped) {
+  const Bytes datagram = EncodeRemoteDatagram(u"");
+  EXPECT_EQ(datagram, Datagram(kHead));
+  EXPECT_EQ(DecodeRemoteDatagram(datagram), std::nullopt);
+}
+
+TEST(EncodeRemoteDatagram, LoneSurrogateArrivesAsReplacementCharacter) {
+  const std::u16string text = {u'a', char16_t{0xD800}, u'b'};
+  EXPECT_EQ(DecodeRemoteDatagram(EncodeRemoteDatagram(text)), u"a\uFFFDb");
 }
 
 }  // namespace

@@ -1,7 +1,8 @@
 // A scripted stand-in for the system's sockets, for the tests of the
 // receiver and of the window that owns it: it lists the addresses it is
 // given, logs every call, raises the error asked for, and delivers the
-// datagrams that the test queues.
+// datagrams that the test queues. It can also hold a read until the
+// receiver is being deactivated (holdReadsUntilLeave).
 #pragma once
 
 #include <algorithm>
@@ -34,6 +35,12 @@ class FakeUdpPlatform final : public IUdpPlatform {
   // Sees every log entry as it is made, e.g. to merge it into a log of the
   // test's own. Called on the thread that made the call, without a lock held.
   std::function<void(const std::string&)> onCall;
+  // A read holds the datagram it takes until its socket leaves its group
+  // (the receiver is being deactivated), and delivers it then, also when
+  // the socket is closed in the meantime: the datagram then reaches the
+  // main thread while the shutdown waits for the listener. Without it a
+  // read returns at once, and fails on a closed socket.
+  bool holdReadsUntilLeave = false;
 
   // "list", "socket", then per socket #n (counting from 1): "reuse#n=0",
   // "bind#n ADDRESS:PORT", "join#n GROUP on ADDRESS", "leave#n GROUP on
@@ -65,6 +72,12 @@ class FakeUdpPlatform final : public IUdpPlatform {
     const std::lock_guard guard(lock_);
     return created_;
   }
+  // With holdReadsUntilLeave: waits until a listener sits in a held read;
+  // false when none does after `limit`.
+  bool WaitUntilReading(std::chrono::milliseconds limit = std::chrono::seconds(10)) {
+    std::unique_lock guard(lock_);
+    return changed_.wait_for(guard, limit, [this] { return heldReads_ > 0; });
+  }
 
   std::vector<LocalAddress> LocalAddresses() override {
     Record("list");
@@ -76,7 +89,7 @@ class FakeUdpPlatform final : public IUdpPlatform {
  private:
   friend class FakeUdpSocket;
 
-  void Record(std::string entry) {
+  void Record(const std::string& entry) {
     {
       const std::lock_guard guard(lock_);
       log_.push_back(entry);
@@ -90,6 +103,7 @@ class FakeUdpPlatform final : public IUdpPlatform {
   std::deque<Bytes> datagrams_;
   int openSockets_ = 0;
   int created_ = 0;
+  int heldReads_ = 0;  // reads sitting in their hold
 };
 
 class FakeUdpSocket final : public IUdpSocket {
@@ -116,6 +130,11 @@ class FakeUdpSocket final : public IUdpSocket {
   }
   void LeaveGroup(const std::string& group, const std::string& address) noexcept override {
     p_.Record("leave" + id_ + " " + group + " on " + Shown(address));
+    {
+      const std::lock_guard guard(p_.lock_);
+      left_ = true;
+    }
+    p_.changed_.notify_all();
   }
   WaitResult WaitForDatagram(std::chrono::milliseconds timeout) override {
     std::unique_lock guard(p_.lock_);
@@ -124,8 +143,16 @@ class FakeUdpSocket final : public IUdpSocket {
     return p_.datagrams_.empty() ? WaitResult::Timeout : WaitResult::Ready;
   }
   ReadResult Read(std::span<std::uint8_t> buffer) override {
-    const std::lock_guard guard(p_.lock_);
-    if (closed_) return {ReadStatus::Failed, 0};
+    std::unique_lock guard(p_.lock_);
+    if (p_.holdReadsUntilLeave) {
+      ++p_.heldReads_;
+      p_.changed_.notify_all();
+      // Closing without a leave (no group joined) ends the hold too.
+      p_.changed_.wait(guard, [this] { return left_ || closed_; });
+      --p_.heldReads_;
+    } else if (closed_) {
+      return {ReadStatus::Failed, 0};
+    }
     if (p_.datagrams_.empty()) return {ReadStatus::Dropped, 0};
     const Bytes datagram = std::move(p_.datagrams_.front());
     p_.datagrams_.pop_front();
@@ -156,6 +183,7 @@ class FakeUdpSocket final : public IUdpSocket {
   FakeUdpPlatform& p_;
   std::string id_;
   bool closed_ = false;  // guarded by p_.lock_
+  bool left_ = false;    // guarded by p_.lock_
 };
 
 inline std::unique_ptr<IUdpSocket> FakeUdpPlatform::CreateSocket() {

@@ -27,6 +27,7 @@
 #include <stdexcept>
 #include <system_error>
 
+#include "net/ipv4_address.h"
 #include "net/socket_error.h"
 #include "net/udp_platform.h"
 #include "support/system_error.h"
@@ -163,10 +164,10 @@ bool Usable(const ifaddrs& ifa) noexcept {
          (ifa.ifa_flags & IFF_UP) != 0 && (ifa.ifa_flags & IFF_RUNNING) != 0;
 }
 
-std::optional<in_addr> ParseIPv4(const std::string& text) {
-  in_addr addr{};
-  if (::inet_pton(AF_INET, text.c_str(), &addr) != 1) return std::nullopt;
-  return addr;
+// The system's form of a membership.
+ip_mreq RequestOf(const IPv4Membership& membership) noexcept {
+  return {ToSystemAddress<in_addr>(membership.group),
+          ToSystemAddress<in_addr>(membership.interfaceAddress)};
 }
 
 // The index of the interface that holds `addr`, or 0 (also when the
@@ -210,12 +211,13 @@ class PosixUdpSocket final : public IUdpSocket {
 
   void Bind(const std::string& localAddress, std::uint16_t port) override {
     if (!localAddress.empty()) {
-      const auto addr = ParseIPv4(localAddress);
-      if (!addr) throw EBindError();
-      const unsigned index = InterfaceIndexOf(*addr);
+      const auto parsed = ParseIPv4(localAddress);
+      if (!parsed) throw EBindError();
+      const auto addr = ToSystemAddress<in_addr>(*parsed);
+      const unsigned index = InterfaceIndexOf(addr);
       if (index == 0) throw EBindError();  // the address is gone
       filter_ = true;
-      local_ = *addr;
+      local_ = addr;
       interfaceIndex_ = index;
     }
     sockaddr_in sin{};
@@ -228,29 +230,31 @@ class PosixUdpSocket final : public IUdpSocket {
   }
 
   void JoinGroup(const std::string& group, const std::string& interfaceAddress) override {
-    auto request = MembershipRequest(group, interfaceAddress);
-    if (!request) RaiseSocketError(EINVAL);
-    if (::setsockopt(fd_.Get(), IPPROTO_IP, IP_ADD_MEMBERSHIP, &*request, sizeof *request) != 0) {
+    const auto membership = ParseMembership(group, interfaceAddress);
+    if (!membership) RaiseSocketError(EINVAL);
+    ip_mreq request = RequestOf(*membership);
+    if (::setsockopt(fd_.Get(), IPPROTO_IP, IP_ADD_MEMBERSHIP, &request, sizeof request) != 0) {
       int error = errno;
       // Without a route for multicast there is no default interface to join
       // on; a machine whose only address is loopback then joins there.
       if (error == ENODEV && interfaceAddress.empty()) {
-        request->imr_interface.s_addr = htonl(INADDR_LOOPBACK);
+        request.imr_interface.s_addr = htonl(INADDR_LOOPBACK);
         error =
-            ::setsockopt(fd_.Get(), IPPROTO_IP, IP_ADD_MEMBERSHIP, &*request, sizeof *request) == 0
+            ::setsockopt(fd_.Get(), IPPROTO_IP, IP_ADD_MEMBERSHIP, &request, sizeof request) == 0
                 ? 0
                 : errno;
         if (error == 0) joinedOnLoopback_ = true;
       }
       if (error != 0) RaiseSocketError(error);
     }
-    group_ = request->imr_multiaddr;
+    group_ = request.imr_multiaddr;
   }
 
   void LeaveGroup(const std::string& group, const std::string& interfaceAddress) noexcept override {
-    if (auto request = MembershipRequest(group, interfaceAddress)) {
-      if (joinedOnLoopback_) request->imr_interface.s_addr = htonl(INADDR_LOOPBACK);
-      ::setsockopt(fd_.Get(), IPPROTO_IP, IP_DROP_MEMBERSHIP, &*request, sizeof *request);
+    if (const auto membership = ParseMembership(group, interfaceAddress)) {
+      ip_mreq request = RequestOf(*membership);
+      if (joinedOnLoopback_) request.imr_interface.s_addr = htonl(INADDR_LOOPBACK);
+      ::setsockopt(fd_.Get(), IPPROTO_IP, IP_DROP_MEMBERSHIP, &request, sizeof request);
     }
   }
 
@@ -298,21 +302,6 @@ class PosixUdpSocket final : public IUdpSocket {
   [[nodiscard]] bool IsOpen() const noexcept override { return !closed_; }
 
  private:
-  std::optional<ip_mreq> MembershipRequest(const std::string& group,
-                                           const std::string& interfaceAddress) const {
-    const auto groupAddr = ParseIPv4(group);
-    if (!groupAddr) return std::nullopt;
-    ip_mreq request{};
-    request.imr_multiaddr = *groupAddr;
-    request.imr_interface.s_addr = htonl(INADDR_ANY);
-    if (!interfaceAddress.empty()) {
-      const auto iface = ParseIPv4(interfaceAddress);
-      if (!iface) return std::nullopt;
-      request.imr_interface = *iface;
-    }
-    return request;
-  }
-
   // Sent to our address, or to our group and arrived on our interface.
   bool MeantForUs(msghdr& msg) const noexcept {
     for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c != nullptr; c = CMSG_NXTHDR(&msg, c)) {

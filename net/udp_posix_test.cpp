@@ -28,10 +28,11 @@ std::uint16_t FreePort() {
   sockaddr_in sin{};
   sin.sin_family = AF_INET;
   sin.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ::bind(fd, reinterpret_cast<sockaddr*>(&sin), sizeof sin);
   socklen_t len = sizeof sin;
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&sin), &len);
+  const bool found = ::bind(fd, reinterpret_cast<sockaddr*>(&sin), sizeof sin) == 0 &&
+                     ::getsockname(fd, reinterpret_cast<sockaddr*>(&sin), &len) == 0;
   ::close(fd);
+  EXPECT_TRUE(found) << "no free port on loopback";
   return ntohs(sin.sin_port);
 }
 
@@ -118,17 +119,6 @@ TEST_F(PosixSocketTest, CloseFromAnotherThreadEndsAPendingWait) {
 
 TEST_F(PosixSocketTest, WaitTimesOutWhenNothingArrives) {
   EXPECT_EQ(socket->WaitForDatagram(10ms), IUdpSocket::WaitResult::Timeout);
-}
-
-TEST(PosixSocket, JoinRejectsAnInvalidGroupWithItsSocketError) {
-  auto socket = DefaultUdpPlatform().CreateSocket();
-  try {
-    socket->JoinGroup("not-an-address", "");
-    FAIL() << "join should have raised";
-  } catch (const ESocketError& e) {
-    EXPECT_EQ(e.Code(), 10022);
-    EXPECT_STREQ(e.what(), "Socket Error # 10022\r\nInvalid argument.");
-  }
 }
 
 TEST(PosixPlatform, LocalAddressesLeaveOutLoopback) {

@@ -39,6 +39,7 @@
 #include <utility>
 #include <vector>
 
+#include "net/ipv4_address.h"
 #include "net/socket_error.h"
 #include "net/udp_platform.h"
 #include "support/system_error.h"
@@ -82,17 +83,10 @@ SOCKET NewUdpSocket() {
   return s;
 }
 
-std::optional<IN_ADDR> ParseIPv4(const std::string& text) {
-  IN_ADDR addr{};
-  if (::inet_pton(AF_INET, text.c_str(), &addr) != 1) return std::nullopt;
-  return addr;
-}
-
-std::string DottedText(const IN_ADDR& addr) {
-  std::array<unsigned char, 4> b{};
-  std::memcpy(b.data(), &addr, b.size());
-  return std::to_string(b[0]) + "." + std::to_string(b[1]) + "." + std::to_string(b[2]) + "." +
-         std::to_string(b[3]);
+// The system's form of a membership.
+ip_mreq RequestOf(const IPv4Membership& membership) noexcept {
+  return {ToSystemAddress<IN_ADDR>(membership.group),
+          ToSystemAddress<IN_ADDR>(membership.interfaceAddress)};
 }
 
 // A UDP socket on 127.0.0.1 connected to itself.
@@ -139,7 +133,7 @@ class Win32UdpSocket final : public IUdpSocket {
     if (!localAddress.empty()) {
       const auto addr = ParseIPv4(localAddress);
       if (!addr) throw EBindError();
-      sin.sin_addr = *addr;
+      sin.sin_addr = ToSystemAddress<IN_ADDR>(*addr);
     }
     if (::bind(socket_.Get(), reinterpret_cast<const sockaddr*>(&sin), sizeof sin) ==
         SOCKET_ERROR) {
@@ -148,18 +142,20 @@ class Win32UdpSocket final : public IUdpSocket {
   }
 
   void JoinGroup(const std::string& group, const std::string& interfaceAddress) override {
-    const auto request = MembershipRequest(group, interfaceAddress);
-    if (!request) RaiseSocketError(WSAEINVAL);
+    const auto membership = ParseMembership(group, interfaceAddress);
+    if (!membership) RaiseSocketError(WSAEINVAL);
+    const ip_mreq request = RequestOf(*membership);
     if (::setsockopt(socket_.Get(), IPPROTO_IP, IP_ADD_MEMBERSHIP,
-                     reinterpret_cast<const char*>(&*request), sizeof *request) == SOCKET_ERROR) {
+                     reinterpret_cast<const char*>(&request), sizeof request) == SOCKET_ERROR) {
       RaiseLastSocketError();
     }
   }
 
   void LeaveGroup(const std::string& group, const std::string& interfaceAddress) noexcept override {
-    if (const auto request = MembershipRequest(group, interfaceAddress)) {
+    if (const auto membership = ParseMembership(group, interfaceAddress)) {
+      const ip_mreq request = RequestOf(*membership);
       ::setsockopt(socket_.Get(), IPPROTO_IP, IP_DROP_MEMBERSHIP,
-                   reinterpret_cast<const char*>(&*request), sizeof *request);
+                   reinterpret_cast<const char*>(&request), sizeof request);
     }
   }
 
@@ -225,21 +221,6 @@ class Win32UdpSocket final : public IUdpSocket {
   [[nodiscard]] bool IsOpen() const noexcept override { return !closed_; }
 
  private:
-  static std::optional<ip_mreq> MembershipRequest(const std::string& group,
-                                                  const std::string& interfaceAddress) {
-    const auto groupAddr = ParseIPv4(group);
-    if (!groupAddr) return std::nullopt;
-    ip_mreq request{};
-    request.imr_multiaddr = *groupAddr;
-    request.imr_interface.s_addr = htonl(INADDR_ANY);
-    if (!interfaceAddress.empty()) {
-      const auto iface = ParseIPv4(interfaceAddress);
-      if (!iface) return std::nullopt;
-      request.imr_interface = *iface;
-    }
-    return request;
-  }
-
   SocketHandle socket_;
   SocketHandle wake_;
   std::atomic<bool> closed_{false};
@@ -298,7 +279,7 @@ std::vector<LocalAddress> AdaptersAddresses(GetAdaptersAddressesFunction getAdap
           unicast->Address.iSockaddrLength >= static_cast<INT>(sizeof(sockaddr_in))) {
         sockaddr_in sin{};
         std::memcpy(&sin, address, sizeof sin);
-        addresses.push_back({false, DottedText(sin.sin_addr)});
+        addresses.push_back({false, IPv4Text(FromSystemAddress(sin.sin_addr))});
       } else if (address->sa_family == AF_INET6 &&
                  unicast->Address.iSockaddrLength >= static_cast<INT>(sizeof(sockaddr_in6))) {
         sockaddr_in6 sin6{};
@@ -351,8 +332,8 @@ std::vector<LocalAddress> AdaptersInfo() {
       const std::string text(ip->IpAddress.String,
                              ::strnlen(ip->IpAddress.String, sizeof ip->IpAddress.String));
       const auto addr = ParseIPv4(text);
-      if (!addr || addr->s_addr == htonl(INADDR_ANY)) continue;
-      if (std::find(unidirectional.begin(), unidirectional.end(), addr->s_addr) !=
+      if (!addr || *addr == IPv4Address{}) continue;
+      if (std::find(unidirectional.begin(), unidirectional.end(), ToSystemAddress<IPAddr>(*addr)) !=
           unidirectional.end()) {
         continue;
       }

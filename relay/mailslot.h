@@ -10,6 +10,8 @@
 #include <string>
 #include <string_view>
 
+#include "relay/mailslot_platform.h"
+
 namespace ostrivane {
 
 // A stream operation that this stream does not support. The message is UTF-8.
@@ -18,31 +20,8 @@ class EStreamError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-// A system handle: unsigned and pointer-sized, all bits set while none is held
-// (INVALID_HANDLE_VALUE on Windows; a file descriptor elsewhere).
-using MailSlotHandle = std::uintptr_t;
-inline constexpr MailSlotHandle kInvalidMailSlotHandle = ~MailSlotHandle{0};
-
 // "\\.\mailslot\": the start of every mailslot path.
 inline constexpr std::u16string_view kMailSlotPrefix = u"\\\\.\\mailslot\\";
-
-// The client side of the system's mailslots.
-class IMailSlotSystem {
- public:
-  virtual ~IMailSlotSystem() = default;
-  // Attaches to the slot that `fullPath` names, which its owner must have
-  // created; never creates one. kInvalidMailSlotHandle on failure.
-  virtual MailSlotHandle Open(std::u16string_view fullPath) = 0;
-  // Sends `count` bytes as one message: the number of bytes written, or
-  // nullopt when the write failed.
-  virtual std::optional<std::size_t> Write(MailSlotHandle handle, const std::uint8_t* data,
-                                           std::size_t count) = 0;
-  // Gives the handle back; failures are ignored.
-  virtual void Close(MailSlotHandle handle) = 0;
-};
-
-// The platform's mailslots (mailslot_win32.cpp / mailslot_posix.cpp).
-IMailSlotSystem& DefaultMailSlotSystem();
 
 enum class SeekOrigin { soBeginning, soCurrent, soEnd };
 

@@ -1,20 +1,31 @@
-#include "relay/mailslot_posix.h"
-
+// The system's mailslots on POSIX systems: a slot is a Unix datagram socket
+// that its owner has bound (relay/mailslot_endpoint.h says where).
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/time.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
-#include "relay/mailslot.h"
-#include "support/utf8.h"
+#include "relay/mailslot_endpoint.h"
+#include "relay/mailslot_platform.h"
 
 namespace ostrivane {
 namespace {
+
+static_assert(kMaxMailSlotSocketPath < sizeof(sockaddr_un{}.sun_path),
+              "a socket path of the longest length must fit with its terminating zero");
+
+// How long one send waits for room in a full reader queue before the
+// attempt counts as failed. A reader that is busy for a moment loses
+// nothing; a reader that has stopped reading costs a Write at most two such
+// waits (the attempt and its retry) before the message is dropped.
+constexpr int kSendTimeoutMs = 500;
 
 // The root must be a real folder of this user that nobody else can write
 // into, or someone else could put a socket in the slot's place.
@@ -32,21 +43,25 @@ int ToDescriptor(MailSlotHandle handle) {
 class PosixMailSlotSystem final : public IMailSlotSystem {
  public:
   MailSlotHandle Open(std::u16string_view fullPath) override {
-    const std::string root = MailSlotRootDir();
+    const std::string root = MailSlotRootDir(std::getenv("XDG_RUNTIME_DIR"), ::geteuid());
     const std::optional<std::string> path = MailSlotEndpointPath(fullPath, root);
-    if (!path || !RootIsPrivate(root)) return kInvalidMailSlotHandle;
-    const std::optional<sockaddr_un> address = MailSlotSocketAddress(*path);
-    if (!address) return kInvalidMailSlotHandle;
+    // A path too long for the address fails the open rather than being cut.
+    if (!path || !FitsMailSlotSocketAddress(*path) || !RootIsPrivate(root)) {
+      return kInvalidMailSlotHandle;
+    }
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::memcpy(address.sun_path, path->data(), path->size());
 
     const int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     if (fd < 0) return kInvalidMailSlotHandle;
     // Blocking sends with a bounded wait: a full queue is waited on for a
     // moment, then the attempt fails.
     timeval timeout{};
-    timeout.tv_sec = kMailSlotSendTimeoutMs / 1000;
-    timeout.tv_usec = static_cast<suseconds_t>(kMailSlotSendTimeoutMs % 1000) * 1000;
+    timeout.tv_sec = kSendTimeoutMs / 1000;
+    timeout.tv_usec = static_cast<suseconds_t>(kSendTimeoutMs % 1000) * 1000;
     if (::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout) != 0 ||
-        ::connect(fd, reinterpret_cast<const sockaddr*>(&*address), sizeof(sockaddr_un)) != 0) {
+        ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
       ::close(fd);
       return kInvalidMailSlotHandle;
     }
@@ -73,55 +88,6 @@ class PosixMailSlotSystem final : public IMailSlotSystem {
 };
 
 }  // namespace
-
-std::string MailSlotRootDir(const char* xdgRuntimeDir, uid_t uid) {
-  // Relative values are ignored, as the XDG base directory rules ask.
-  if (xdgRuntimeDir != nullptr && xdgRuntimeDir[0] == '/') {
-    std::string root(xdgRuntimeDir);
-    while (root.size() > 1 && root.back() == '/') root.pop_back();
-    if (root != "/") return root + "/mailslot";
-    return "/mailslot";
-  }
-  return "/tmp/mailslot-" + std::to_string(uid);
-}
-
-std::string MailSlotRootDir() {
-  return MailSlotRootDir(std::getenv("XDG_RUNTIME_DIR"), ::geteuid());
-}
-
-std::optional<std::string> MailSlotEndpointPath(std::u16string_view fullPath,
-                                                std::string_view rootDir) {
-  if (!fullPath.starts_with(kMailSlotPrefix)) return std::nullopt;
-  const std::u16string_view name = fullPath.substr(kMailSlotPrefix.size());
-  if (name.empty() || name.find(u'\0') != std::u16string_view::npos) return std::nullopt;
-
-  std::u16string relative(name);
-  for (char16_t& c : relative) {
-    if (c == u'\\') c = u'/';
-  }
-  // Every component must stay below the root.
-  std::size_t start = 0;
-  for (;;) {
-    const std::size_t end = relative.find(u'/', start);
-    const std::u16string_view part = std::u16string_view(relative).substr(
-        start, end == std::u16string::npos ? end : end - start);
-    if (part == u"." || part == u"..") return std::nullopt;
-    if (end == std::u16string::npos) break;
-    start = end + 1;
-  }
-  std::string path(rootDir);
-  if (relative.front() != u'/') path += '/';
-  path += Utf16ToUtf8(relative);
-  return path;
-}
-
-std::optional<sockaddr_un> MailSlotSocketAddress(std::string_view path) {
-  sockaddr_un address{};
-  if (path.empty() || path.size() >= sizeof address.sun_path) return std::nullopt;
-  address.sun_family = AF_UNIX;
-  std::memcpy(address.sun_path, path.data(), path.size());
-  return address;
-}
 
 IMailSlotSystem& DefaultMailSlotSystem() {
   static PosixMailSlotSystem system;

@@ -1,24 +1,23 @@
-#include "relay/mailslot_posix.h"
-
+// The writer with real Unix datagram sockets in a private XDG_RUNTIME_DIR.
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <optional>
-#include <ostream>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "relay/mailslot.h"
+#include "relay/mailslot_endpoint.h"
 #include "support/test_util.h"
 
 namespace ostrivane {
@@ -31,9 +30,11 @@ class Endpoint {
  public:
   explicit Endpoint(const std::string& path) : path_(path) {
     fd_ = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    const auto address = MailSlotSocketAddress(path);
-    if (fd_ < 0 || !address ||
-        ::bind(fd_, reinterpret_cast<const sockaddr*>(&*address), sizeof(sockaddr_un)) != 0) {
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (path.size() >= sizeof address.sun_path) ADD_FAILURE() << "path too long: " << path;
+    path.copy(address.sun_path, sizeof address.sun_path - 1);
+    if (fd_ < 0 || ::bind(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
       ADD_FAILURE() << "cannot bind " << path << ": " << std::strerror(errno);
     }
   }
@@ -65,39 +66,22 @@ class Endpoint {
   int fd_ = -1;
 };
 
-// A private XDG_RUNTIME_DIR with the slot root "mailslot" inside it.
-class MailSlotPosixTest : public testing::Test {
+// The slot root "mailslot" in a private XDG_RUNTIME_DIR.
+class MailSlotPosixTest : public testutil::TempRuntimeDirTest {
  protected:
   void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "ostrivane-mailslot-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
-    const char* old = std::getenv("XDG_RUNTIME_DIR");
-    if (old != nullptr) oldXdg_ = old;
-    ::setenv("XDG_RUNTIME_DIR", dir_.c_str(), 1);
-    root_ = dir_ + "/mailslot";
+    root_ = RuntimeDir() + "/mailslot";
     ASSERT_EQ(::mkdir(root_.c_str(), 0700), 0);
     ASSERT_EQ(::mkdir((root_ + "/Lyravox").c_str(), 0700), 0);
     path_ = root_ + "/Lyravox/Messages";
-  }
-  void TearDown() override {
-    if (oldXdg_) {
-      ::setenv("XDG_RUNTIME_DIR", oldXdg_->c_str(), 1);
-    } else {
-      ::unsetenv("XDG_RUNTIME_DIR");
-    }
-    std::error_code ignored;
-    fs::remove_all(dir_, ignored);
   }
 
   std::size_t WriteText(TMailSlotWriter& writer, const std::string& text) {
     return writer.Write(text.data(), text.size());
   }
 
-  std::string dir_;
   std::string root_;
   std::string path_;
-  std::optional<std::string> oldXdg_;
 };
 
 std::size_t UnixQueueLength() {
@@ -201,78 +185,11 @@ TEST_F(MailSlotPosixTest, SendStringAndSendDataReachTheEndpoint) {
   EXPECT_EQ(endpoint.Receive(), "\x01\x02");
 }
 
-struct RootCase {
-  const char* name;
-  const char* xdg;
-  std::string root;
-};
-
-void PrintTo(const RootCase& c, std::ostream* os) { *os << c.name; }
-
-class MailSlotRootTest : public testing::TestWithParam<RootCase> {};
-
-TEST_P(MailSlotRootTest, FollowsXdgRuntimeDir) {
-  EXPECT_EQ(MailSlotRootDir(GetParam().xdg, 1000), GetParam().root);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Cases, MailSlotRootTest,
-    testing::Values(RootCase{"Set", "/run/user/1000", "/run/user/1000/mailslot"},
-                    RootCase{"TrailingSlash", "/run/user/1000//", "/run/user/1000/mailslot"},
-                    RootCase{"Unset", nullptr, "/tmp/mailslot-1000"},
-                    RootCase{"Empty", "", "/tmp/mailslot-1000"},
-                    RootCase{"Relative", "run/user", "/tmp/mailslot-1000"}),
-    testutil::CaseName());
-
-struct PathCase {
-  const char* name;
-  std::u16string fullPath;
-  std::optional<std::string> path;
-};
-
-void PrintTo(const PathCase& c, std::ostream* os) { *os << c.name; }
-
-class MailSlotPathTest : public testing::TestWithParam<PathCase> {};
-
-TEST_P(MailSlotPathTest, MapsTheSlotBelowTheRoot) {
-  EXPECT_EQ(MailSlotEndpointPath(GetParam().fullPath, "/r/mailslot"), GetParam().path);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Cases, MailSlotPathTest,
-    testing::Values(
-        PathCase{"ProgramSlot", u"\\\\.\\mailslot\\Lyravox\\Messages",
-                 "/r/mailslot/Lyravox/Messages"},
-        PathCase{"SingleName", u"\\\\.\\mailslot\\x", "/r/mailslot/x"},
-        PathCase{"Utf8Name", u"\\\\.\\mailslot\\Gr\u00FC\u00DF\\\u0416",
-                 "/r/mailslot/Gr\xC3\xBC\xC3\x9F/\xD0\x96"},
-        PathCase{"SpacesKept", u"\\\\.\\mailslot\\ a b ", "/r/mailslot/ a b "},
-        PathCase{"LeadingBackslash", u"\\\\.\\mailslot\\\\x", "/r/mailslot/x"},
-        PathCase{"DotsInsideNamesAllowed", u"\\\\.\\mailslot\\a..b\\.c", "/r/mailslot/a..b/.c"},
-        PathCase{"EmptyName", u"\\\\.\\mailslot\\", std::nullopt},
-        PathCase{"ParentComponent", u"\\\\.\\mailslot\\..\\x", std::nullopt},
-        PathCase{"ParentAtEnd", u"\\\\.\\mailslot\\a\\..", std::nullopt},
-        PathCase{"SlashParent", u"\\\\.\\mailslot\\a/../../x", std::nullopt},
-        PathCase{"DotComponent", u"\\\\.\\mailslot\\.", std::nullopt},
-        PathCase{"ZeroCharacter", std::u16string(u"\\\\.\\mailslot\\a\0b", 16), std::nullopt},
-        PathCase{"OtherPrefix", u"\\\\.\\pipe\\x", std::nullopt}),
-    testutil::CaseName());
-
-TEST(MailSlotSocketAddressTest, PathMustFitWithItsTerminator) {
-  const std::size_t capacity = sizeof(sockaddr_un{}.sun_path);
-  const std::string longest(capacity - 1, 'a');
-  const auto address = MailSlotSocketAddress(longest);
-  ASSERT_TRUE(address);
-  EXPECT_EQ(std::string(address->sun_path), longest);
-  EXPECT_FALSE(MailSlotSocketAddress(std::string(capacity, 'a')));
-  EXPECT_FALSE(MailSlotSocketAddress(""));
-}
-
 TEST_F(MailSlotPosixTest, PathTooLongFailsTheOpenInsteadOfBeingCut) {
   const std::u16string name(200, u'n');
   const std::string full = root_ + "/" + std::string(name.size(), 'n');
   // An endpoint where the path would end if it were cut to fit.
-  Endpoint cut(full.substr(0, sizeof(sockaddr_un{}.sun_path) - 1));
+  Endpoint cut(full.substr(0, kMaxMailSlotSocketPath));
   TMailSlotWriter writer(name);
   EXPECT_EQ(WriteText(writer, "x"), 0U);
   EXPECT_FALSE(cut.Pending());

@@ -9,53 +9,13 @@
 #include <string>
 #include <vector>
 
+#include "relay/mailslot_fake.h"
 #include "support/test_util.h"
 
 namespace ostrivane {
 namespace {
 
-// A scripted stand-in for the system's mailslots that logs every call.
-class FakeMailSlotSystem final : public IMailSlotSystem {
- public:
-  bool slotExists = false;
-  bool failWrites = false;          // every write fails
-  bool throwOnWrite = false;        // a write raises
-  std::set<MailSlotHandle> broken;  // handles whose writes fail
-  std::vector<std::string> log;
-  std::vector<std::u16string> openedPaths;
-  std::vector<std::string> delivered;  // the messages that arrived, in order
-  std::set<MailSlotHandle> held;       // handles given out and not closed
-
-  MailSlotHandle Open(std::u16string_view fullPath) override {
-    openedPaths.emplace_back(fullPath);
-    if (!slotExists) {
-      log.emplace_back("open -");
-      return kInvalidMailSlotHandle;
-    }
-    const MailSlotHandle h = nextHandle_++;
-    held.insert(h);
-    log.push_back("open " + std::to_string(h));
-    return h;
-  }
-
-  std::optional<std::size_t> Write(MailSlotHandle handle, const std::uint8_t* data,
-                                   std::size_t count) override {
-    log.push_back("write " + std::to_string(handle) + " " + std::to_string(count));
-    if (held.count(handle) == 0) ADD_FAILURE() << "write on a handle not held: " << handle;
-    if (throwOnWrite) throw std::runtime_error("write raised");
-    if (failWrites || broken.count(handle) != 0) return std::nullopt;
-    delivered.emplace_back(reinterpret_cast<const char*>(data), count);
-    return count;
-  }
-
-  void Close(MailSlotHandle handle) override {
-    log.push_back("close " + std::to_string(handle));
-    if (held.erase(handle) == 0) ADD_FAILURE() << "close of a handle not held: " << handle;
-  }
-
- private:
-  MailSlotHandle nextHandle_ = 1;
-};
+using testutil::FakeMailSlotSystem;
 
 using Log = std::vector<std::string>;
 

@@ -1,8 +1,10 @@
+// The system's mailslots on Windows: the client side, CreateFileW on the
+// slot path.
 #include <windows.h>
 
 #include <string>
 
-#include "relay/mailslot.h"
+#include "relay/mailslot_platform.h"
 
 namespace ostrivane {
 namespace {

@@ -2,7 +2,7 @@
 
 #include <utility>
 
-#include "relay/cp1252.h"
+#include "support/cp1252.h"
 
 namespace ostrivane {
 namespace {

@@ -1,6 +1,7 @@
 """What the end-to-end tests and scripts/demo share: a network namespace of
 their own, the relay (or any program) started, awaited and stopped, the
-presentation application's end of the mailslot, and remote datagrams.
+presentation application's end of the mailslot, remote datagrams, an X
+server, and a D-Bus session bus with a StatusNotifierItem watcher and host.
 
 Nothing here knows which platform's build it runs: a program is a command
 list, so a launcher can stand in front of it (["wine64", "ostrivane.exe"]),
@@ -17,6 +18,7 @@ import socket
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 
 GROUP = "224.0.0.1"
@@ -68,6 +70,12 @@ def enter_own_namespace(marker, unshare=("--net", "--map-root-user"), argv=None,
     child_env.update(env or {})
     child_env[marker] = "1"
     sys.exit(subprocess.run(["unshare", *unshare, *argv], env=child_env).returncode)
+
+
+def inside_own_namespace():
+    """Whether enter_own_namespace() has put this process into a namespace
+    of its own."""
+    return _inside_own_namespace
 
 
 def _ip(*args):
@@ -165,24 +173,290 @@ class XServer:
         return subprocess.run(cmd, env=self.env, check=check, capture_output=True,
                               text=True).stdout
 
+    def windows(self, pid):
+        """The visible windows of the process `pid` (needs xdotool, xprop)."""
+        ids = self.run("xdotool", "search", "--onlyvisible", "--pid", str(pid),
+                       check=False).split()
+        return [XWindow(self, wid) for wid in ids]
+
     def stop(self):
         self.proc.terminate()
         self.proc.wait(10)
 
 
+class XWindow:
+    """A window's place and size on the screen, and whether it is a tooltip,
+    as xdotool and xprop saw them when it was made (-1 and 0 for a window
+    that was gone by then)."""
+
+    def __init__(self, server, wid):
+        self.id = wid
+        geometry = server.run("xdotool", "getwindowgeometry", "--shell", wid, check=False)
+        values = dict(line.split("=", 1) for line in geometry.split() if "=" in line)
+        self.x, self.y = int(values.get("X", -1)), int(values.get("Y", -1))
+        self.width, self.height = int(values.get("WIDTH", 0)), int(values.get("HEIGHT", 0))
+        kind = server.run("xprop", "-id", wid, "_NET_WM_WINDOW_TYPE", check=False)
+        self.tooltip = "_NET_WM_WINDOW_TYPE_TOOLTIP" in kind
+
+    @property
+    def box(self):
+        return (self.x, self.y, self.width, self.height)
+
+    @property
+    def centre(self):
+        return (self.x + self.width // 2, self.y + self.height // 2)
+
+
+# ---- A D-Bus session bus and a tray host on it -----------------------------------
+
+# The bus configuration: a session bus that starts no services, reachable
+# only from this machine's (or namespace's) own processes.
+_BUS_CONFIG = """<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
+ "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
+<busconfig>
+  <type>session</type>
+  <listen>unix:tmpdir=%s</listen>
+  <auth>EXTERNAL</auth>
+  <policy context="default">
+    <allow send_destination="*" eavesdrop="true"/>
+    <allow eavesdrop="true"/>
+    <allow own="*"/>
+  </policy>
+</busconfig>
+"""
+
+
+class SessionBus:
+    """A dbus-daemon of its own, as the session bus of the programs given
+    `address` as DBUS_SESSION_BUS_ADDRESS (relay_env(bus=...)). It activates
+    no services; its socket lives in a folder of its own."""
+
+    def __init__(self):
+        self.dir = tempfile.TemporaryDirectory(prefix="ostrivane-bus-")
+        config = os.path.join(self.dir.name, "bus.conf")
+        with open(config, "w") as f:
+            f.write(_BUS_CONFIG % self.dir.name)
+        read_end, write_end = os.pipe()
+        self.proc = subprocess.Popen(
+            ["dbus-daemon", "--config-file=" + config, "--nofork",
+             "--print-address=%d" % write_end],
+            pass_fds=(write_end,), stdin=subprocess.DEVNULL,
+            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        os.close(write_end)
+        with os.fdopen(read_end) as f:
+            self.address = f.readline().strip()
+        if not self.address:
+            self.proc.wait(10)
+            self.dir.cleanup()
+            raise RuntimeError("dbus-daemon did not start")
+
+    def stop(self):
+        self.proc.terminate()
+        self.proc.wait(10)
+        self.dir.cleanup()
+
+
+def gio():
+    """GLib's D-Bus binding: (Gio, GLib) from python3-gi, which Debian
+    installs for the system's /usr/bin/python3."""
+    import gi
+    gi.require_version("Gio", "2.0")
+    from gi.repository import Gio, GLib
+    return Gio, GLib
+
+
+def bus_connection(address):
+    """A connection of its own to the bus at `address`."""
+    Gio, _ = gio()
+    flags = (Gio.DBusConnectionFlags.AUTHENTICATION_CLIENT
+             | Gio.DBusConnectionFlags.MESSAGE_BUS_CONNECTION)
+    return Gio.DBusConnection.new_for_address_sync(address, flags, None, None)
+
+
+SNI_WATCHER = "org.kde.StatusNotifierWatcher"
+SNI_WATCHER_PATH = "/StatusNotifierWatcher"
+SNI_ITEM = "org.kde.StatusNotifierItem"
+SNI_ITEM_PATH = "/StatusNotifierItem"
+DBUSMENU = "com.canonical.dbusmenu"
+NO_MENU = "/NO_DBUSMENU"
+
+_WATCHER_XML = """<node><interface name="org.kde.StatusNotifierWatcher">
+  <method name="RegisterStatusNotifierItem"><arg name="service" type="s" direction="in"/></method>
+  <method name="RegisterStatusNotifierHost"><arg name="service" type="s" direction="in"/></method>
+  <property name="RegisteredStatusNotifierItems" type="as" access="read"/>
+  <property name="IsStatusNotifierHostRegistered" type="b" access="read"/>
+  <property name="ProtocolVersion" type="i" access="read"/>
+  <signal name="StatusNotifierItemRegistered"><arg type="s"/></signal>
+  <signal name="StatusNotifierItemUnregistered"><arg type="s"/></signal>
+  <signal name="StatusNotifierHostRegistered"/>
+  <signal name="StatusNotifierHostUnregistered"/>
+</interface></node>"""
+
+
+class StatusNotifierWatcher:
+    """The watcher of a tray host that shows StatusNotifierItems, as desktops
+    with such a tray run it: it owns org.kde.StatusNotifierWatcher, says
+    that a host is there, and keeps the items that register, as (bus name,
+    object path), until their bus name goes away. It serves from a thread
+    of its own until stop()."""
+
+    def __init__(self, address):
+        self.address = address
+        self._items = []
+        self._lock = threading.Lock()
+        self._ready = threading.Event()
+        self._error = None
+        self._loop = None
+        self._thread = threading.Thread(target=self._serve, daemon=True)
+        self._thread.start()
+        self._ready.wait(10)
+        if self._error is not None or self._loop is None:
+            raise RuntimeError("the watcher did not start: %s" % self._error)
+
+    def items(self):
+        with self._lock:
+            return list(self._items)
+
+    def wait_item(self, timeout=10.0):
+        """The first registered item, or None when none came in time."""
+        found = wait_for(self.items, timeout)
+        return found[0] if found else None
+
+    def stop(self):
+        self._loop.quit()
+        self._thread.join(10)
+
+    def _serve(self):
+        Gio, GLib = gio()
+        context = GLib.MainContext.new()
+        context.push_thread_default()
+        try:
+            conn = bus_connection(self.address)
+            node = Gio.DBusNodeInfo.new_for_xml(_WATCHER_XML)
+
+            def call(conn_, sender, path, interface, method, params, invocation):
+                if method == "RegisterStatusNotifierItem":
+                    service = params.unpack()[0]
+                    # A bus name, or the caller's object path.
+                    item = (sender, service) if service.startswith("/") else (service,
+                                                                              SNI_ITEM_PATH)
+                    with self._lock:
+                        if item not in self._items:
+                            self._items.append(item)
+                    conn.emit_signal(None, SNI_WATCHER_PATH, SNI_WATCHER,
+                                     "StatusNotifierItemRegistered",
+                                     GLib.Variant("(s)", (item[0] + item[1],)))
+                invocation.return_value(None)
+
+            def get(conn_, sender, path, interface, name):
+                with self._lock:
+                    registered = [n + p for n, p in self._items]
+                return {"RegisteredStatusNotifierItems": GLib.Variant("as", registered),
+                        "IsStatusNotifierHostRegistered": GLib.Variant("b", True),
+                        "ProtocolVersion": GLib.Variant("i", 0)}[name]
+
+            def owner_changed(conn_, sender, path, interface, signal, params):
+                name, _, new_owner = params.unpack()
+                if new_owner:
+                    return
+                with self._lock:
+                    gone = [i for i in self._items if i[0] == name]
+                    self._items = [i for i in self._items if i[0] != name]
+                for item in gone:
+                    conn.emit_signal(None, SNI_WATCHER_PATH, SNI_WATCHER,
+                                     "StatusNotifierItemUnregistered",
+                                     GLib.Variant("(s)", (item[0] + item[1],)))
+
+            registration = conn.register_object(SNI_WATCHER_PATH, node.interfaces[0], call, get,
+                                                None)
+            subscription = conn.signal_subscribe(
+                "org.freedesktop.DBus", "org.freedesktop.DBus", "NameOwnerChanged",
+                "/org/freedesktop/DBus", None, Gio.DBusSignalFlags.NONE, owner_changed)
+            reply = conn.call_sync("org.freedesktop.DBus", "/org/freedesktop/DBus",
+                                   "org.freedesktop.DBus", "RequestName",
+                                   GLib.Variant("(su)", (SNI_WATCHER, 4)),  # do not queue
+                                   None, Gio.DBusCallFlags.NONE, 5000, None)
+            if reply.unpack()[0] != 1:  # the primary owner
+                raise RuntimeError("%s is taken" % SNI_WATCHER)
+            self._loop = GLib.MainLoop.new(context, False)
+        except Exception as e:  # reported to the starting thread
+            self._error = e
+            self._ready.set()
+            context.pop_thread_default()
+            return
+        self._ready.set()
+        self._loop.run()
+        conn.signal_unsubscribe(subscription)
+        conn.unregister_object(registration)
+        conn.close_sync(None)
+        context.pop_thread_default()
+
+
+class StatusNotifierHost:
+    """What a tray host asks of one item (`item`: bus name and object path)
+    and tells it: its properties, its exported menu, the user's clicks."""
+
+    def __init__(self, address, item):
+        self.conn = bus_connection(address)
+        self.name, self.path = item
+
+    def close(self):
+        self.conn.close_sync(None)
+
+    def _call(self, path, interface, method, signature=None, args=None, timeout=5.0):
+        Gio, GLib = gio()
+        reply = self.conn.call_sync(
+            self.name, path, interface, method,
+            GLib.Variant(signature, args) if signature else None, None,
+            Gio.DBusCallFlags.NO_AUTO_START, int(timeout * 1000), None)
+        return reply.unpack() if reply is not None else ()
+
+    def property(self, name):
+        return self._call(self.path, "org.freedesktop.DBus.Properties", "Get", "(ss)",
+                          (SNI_ITEM, name))[0]
+
+    def menu_path(self):
+        """The object path of the exported menu; NO_MENU when there is none."""
+        return self.property("Menu")
+
+    def menu_entries(self):
+        """The exported menu's top-level entries: (id, properties) pairs."""
+        _, (_, _, children) = self._call(self.menu_path(), DBUSMENU, "GetLayout", "(iias)",
+                                         (0, -1, []))
+        return [(child[0], child[1]) for child in children]
+
+    def click(self, entry_id):
+        """The user chose the entry in the host's own rendering of the menu."""
+        _, GLib = gio()
+        self._call(self.menu_path(), DBUSMENU, "Event", "(isvu)",
+                   (entry_id, "clicked", GLib.Variant("i", 0), 0))
+
+    def context_menu(self, x, y):
+        """The user asked for the item's menu at (x, y), for a host that lets
+        the item show its menu itself."""
+        self._call(self.path, SNI_ITEM, "ContextMenu", "(ii)", (x, y))
+
+    def activate(self, x, y):
+        self._call(self.path, SNI_ITEM, "Activate", "(ii)", (x, y))
+
+    def secondary_activate(self, x, y):
+        self._call(self.path, SNI_ITEM, "SecondaryActivate", "(ii)", (x, y))
+
+
 # ---- Programs -----------------------------------------------------------------
 
-def relay_env(runtime_dir, display=None, locale=None, base=None, extra=None):
+def relay_env(runtime_dir, display=None, locale=None, base=None, extra=None, bus=None):
     """The relay's environment: `base` (os.environ by default) with a private
-    XDG_RUNTIME_DIR, no session bus, and the X display `display` or none (so
-    Qt runs offscreen). `locale` (e.g. {"LANG": "de_DE.UTF-8"}) replaces all
-    the locale variables when given; `extra` is added last."""
+    XDG_RUNTIME_DIR, the session bus at the address `bus` or none, and the X
+    display `display` or none (so Qt runs offscreen). `locale` (e.g.
+    {"LANG": "de_DE.UTF-8"}) replaces all the locale variables when given;
+    `extra` is added last."""
     env = dict(os.environ if base is None else base)
     for var in ("DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"):
         env.pop(var, None)
     if display is not None:
         env["DISPLAY"] = display
-    env["DBUS_SESSION_BUS_ADDRESS"] = "disabled:"
+    env["DBUS_SESSION_BUS_ADDRESS"] = bus if bus is not None else "disabled:"
     if locale is not None:
         for var in ("LC_ALL", "LC_MESSAGES", "LANG", "LANGUAGE"):
             env.pop(var, None)
@@ -343,12 +617,24 @@ class ProgramReader(SlotReader):
         self.position = 0
 
     def _next_line(self):
-        self.output.seek(self.position)
-        line = self.output.readline()
-        if not line.endswith(b"\n"):
-            return None
-        self.position += len(line)
-        return line
+        # The program writes through the same open file, hence at the same
+        # file offset: reading with pread leaves that offset alone (a seek
+        # here would make the program write over lines not yet read).
+        fd = self.output.fileno()
+        chunks = []
+        at = self.position
+        while True:
+            chunk = os.pread(fd, 1 << 16, at)
+            if not chunk:
+                return None
+            end = chunk.find(b"\n")
+            if end >= 0:
+                chunks.append(chunk[:end + 1])
+                line = b"".join(chunks)
+                self.position += len(line)
+                return line
+            chunks.append(chunk)
+            at += len(chunk)
 
     def receive(self, timeout=5.0):
         line = wait_for(self._next_line, timeout, step=0.02)

@@ -12,7 +12,4 @@ namespace ostrivane {
 // code page 1252 with Windows' best-fit behaviour elsewhere).
 std::string ToAnsi(std::u16string_view text);
 
-// Code page 1252 exactly as Windows converts to it, from a built-in table.
-std::string Cp1252FromUtf16(std::u16string_view text);
-
 }  // namespace ostrivane

@@ -69,6 +69,7 @@ static_assert(sizeof(Entry<LANGID>) == sizeof(void*) &&
 
 constinit std::array<Slot, kModuleCount> gSlots{};
 constinit std::atomic<IDynamicLibraries*> gLibraries{nullptr};
+constinit std::atomic<LogicalDpiSource> gDpiSource{nullptr};
 
 IDynamicLibraries& Libraries() {
   IDynamicLibraries* libraries = gLibraries.load(std::memory_order_acquire);
@@ -123,8 +124,9 @@ struct Binding<Entry<R, Args...>, entry, index, fallback> {
   static R OSTRIVANE_WINAPI Load(Args... args) {
     Function target = fallback;
     if (const ProcAddress found = Resolve(kRows[index])) {
-      // The system's function has exactly the entry's type; the generic
-      // pointer is only its carrier.
+      // The system's function takes and returns the entry's types (Windows'
+      // own, in types of the same shape); the generic pointer is only its
+      // carrier.
       target = reinterpret_cast<Function>(found);
     }
     entry.Store(target);
@@ -200,7 +202,7 @@ constinit Entry<DWORD, HDC, LPCWSTR, int, LPWORD, DWORD> GetGlyphIndicesW{Loader
 constinit Entry<EXECUTION_STATE, EXECUTION_STATE> SetThreadExecutionState{LoaderOf<3>()};
 constinit Entry<BOOL, HWND, HDC, UINT> PrintWindow{LoaderOf<4>()};
 constinit Entry<int, LPCWSTR, LPCWSTR> StrCmpLogicalW{LoaderOf<5>()};
-constinit Entry<HRESULT, LPCWSTR, IBindCtx*, REFIID, void**> SHCreateItemFromParsingName{
+constinit Entry<HRESULT, LPCWSTR, IBindCtx*, const GUID&, void**> SHCreateItemFromParsingName{
     LoaderOf<6>()};
 constinit Entry<HANDLE, LPCWSTR, LPDWORD> AvSetMmThreadCharacteristicsW{LoaderOf<7>()};
 constinit Entry<BOOL, HANDLE> AvRevertMmThreadCharacteristics{LoaderOf<8>()};
@@ -235,7 +237,7 @@ int OSTRIVANE_WINAPI StrCmpLogicalW(LPCWSTR text1, LPCWSTR text2) {
   return platform::CompareInUserLocale(TextOrEmpty(text1), TextOrEmpty(text2), false) - 2;
 }
 
-HRESULT OSTRIVANE_WINAPI SHCreateItemFromParsingName(LPCWSTR, IBindCtx*, REFIID, void** item) {
+HRESULT OSTRIVANE_WINAPI SHCreateItemFromParsingName(LPCWSTR, IBindCtx*, const GUID&, void** item) {
   if (item != nullptr) *item = nullptr;
   return kENotImpl;
 }
@@ -261,15 +263,20 @@ HRESULT OSTRIVANE_WINAPI SHQueryUserNotificationState(QUERY_USER_NOTIFICATION_ST
 }
 
 HRESULT OSTRIVANE_WINAPI GetDpiForMonitor(HMONITOR, MONITOR_DPI_TYPE, UINT* x, UINT* y) {
-  UINT dpiX = 0;
-  UINT dpiY = 0;
-  platform::ScreenLogicalDpi(dpiX, dpiY);
+  unsigned dpiX = 0;
+  unsigned dpiY = 0;
+  platform::ScreenLogicalDpi(gDpiSource.load(std::memory_order_acquire), dpiX, dpiY);
   if (x != nullptr) *x = dpiX;
   if (y != nullptr) *y = dpiY;
   return 0;
 }
 
 }  // namespace Fallback
+
+void SetLogicalDpiSource(LogicalDpiSource source) noexcept {
+  gDpiSource.store(source, std::memory_order_release);
+}
+
 }  // namespace ostrivane::DImports
 
 namespace ostrivane {
@@ -282,6 +289,8 @@ void ArmAll(std::index_sequence<index...>) noexcept {
 }
 
 }  // namespace
+
+void InitializeDImports() { InitializeDImports(DImports::DefaultDynamicLibraries()); }
 
 void InitializeDImports(DImports::IDynamicLibraries& libraries) {
   DImports::gLibraries.store(&libraries, std::memory_order_release);

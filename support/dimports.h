@@ -12,50 +12,19 @@
 #include <atomic>
 #include <cstdint>
 
-#ifdef _WIN32
-#include <windows.h>
-// After windows.h: the item identifier lists, the notification state and the
-// DPI kinds.
-#include <shellapi.h>
-#include <shellscalingapi.h>
-#include <shtypes.h>
-#define OSTRIVANE_WINAPI WINAPI
+// The system's calling convention for its functions (it differs from the
+// default only on 32-bit Windows).
+#if defined(_WIN32) && !defined(_WIN64)
+#define OSTRIVANE_WINAPI __stdcall
 #else
 #define OSTRIVANE_WINAPI
 #endif
 
 namespace ostrivane::DImports {
 
-#ifdef _WIN32
-// Windows' own types (REFIID is a macro there).
-using ::BOOL;
-using ::DWORD;
-using ::EXECUTION_STATE;
-using ::GUID;
-using ::HANDLE;
-using ::HDC;
-using ::HMONITOR;
-using ::HRESULT;
-using ::HWND;
-using ::IBindCtx;
-using ::LANGID;
-using ::LPCSTR;
-using ::LPCWSTR;
-using ::LPDWORD;
-using ::LPWORD;
-using ::MDT_ANGULAR_DPI;
-using ::MDT_EFFECTIVE_DPI;
-using ::MDT_RAW_DPI;
-using ::MONITOR_DPI_TYPE;
-using ::PCUIDLIST_RELATIVE;
-using ::PIDLIST_ABSOLUTE;
-using ::PIDLIST_RELATIVE;
-using ::PUIDLIST_RELATIVE;
-using ::QUERY_USER_NOTIFICATION_STATE;
-using ::UINT;
-using ::WORD;
-#else
-// Stand-ins of the same width as Windows' types, for the parameter lists below.
+// Types of the same width, signedness and layout as Windows' types of the
+// same name, for the parameter lists below (dimports_win32.cpp checks them
+// against Windows' own). Texts are UTF-16, as on Windows.
 using BOOL = std::int32_t;
 using WORD = std::uint16_t;
 using DWORD = std::uint32_t;
@@ -68,16 +37,20 @@ using LPDWORD = DWORD*;
 using LPCSTR = const char*;
 using LPCWSTR = const char16_t*;
 using HANDLE = void*;
-using HDC = struct HDC__*;
-using HWND = struct HWND__*;
-using HMONITOR = struct HMONITOR__*;
+// Handles of a type of their own each, declared here whatever else a file
+// includes.
+struct DeviceContextHandle;
+struct WindowHandle;
+struct MonitorHandle;
+using HDC = DeviceContextHandle*;
+using HWND = WindowHandle*;
+using HMONITOR = MonitorHandle*;
 struct GUID {
   std::uint32_t Data1;
   std::uint16_t Data2;
   std::uint16_t Data3;
   std::uint8_t Data4[8];
 };
-using REFIID = const GUID&;
 struct IBindCtx;
 struct ITEMIDLIST;
 using PIDLIST_ABSOLUTE = ITEMIDLIST*;
@@ -94,7 +67,6 @@ enum QUERY_USER_NOTIFICATION_STATE {
   QUNS_APP = 7
 };
 enum MONITOR_DPI_TYPE { MDT_EFFECTIVE_DPI = 0, MDT_ANGULAR_DPI = 1, MDT_RAW_DPI = 2 };
-#endif
 
 // One entry of the table: a function pointer of the system function's type,
 // holding the entry's loader (armed), the system function or the fallback.
@@ -126,7 +98,7 @@ extern Entry<DWORD, HDC, LPCWSTR, int, LPWORD, DWORD> GetGlyphIndicesW;
 extern Entry<EXECUTION_STATE, EXECUTION_STATE> SetThreadExecutionState;
 extern Entry<BOOL, HWND, HDC, UINT> PrintWindow;
 extern Entry<int, LPCWSTR, LPCWSTR> StrCmpLogicalW;
-extern Entry<HRESULT, LPCWSTR, IBindCtx*, REFIID, void**> SHCreateItemFromParsingName;
+extern Entry<HRESULT, LPCWSTR, IBindCtx*, const GUID&, void**> SHCreateItemFromParsingName;
 extern Entry<HANDLE, LPCWSTR, LPDWORD> AvSetMmThreadCharacteristicsW;
 extern Entry<BOOL, HANDLE> AvRevertMmThreadCharacteristics;
 extern Entry<PIDLIST_ABSOLUTE, LPCWSTR> ILCreateFromPathW;
@@ -153,7 +125,7 @@ BOOL OSTRIVANE_WINAPI PrintWindow(HWND window, HDC dc, UINT flags);
 // text). Throws when the comparison reports an error.
 int OSTRIVANE_WINAPI StrCmpLogicalW(LPCWSTR text1, LPCWSTR text2);
 HRESULT OSTRIVANE_WINAPI SHCreateItemFromParsingName(LPCWSTR path, IBindCtx* context,
-                                                     REFIID interfaceId, void** item);
+                                                     const GUID& interfaceId, void** item);
 HANDLE OSTRIVANE_WINAPI AvSetMmThreadCharacteristicsW(LPCWSTR taskName, LPDWORD taskIndex);
 BOOL OSTRIVANE_WINAPI AvRevertMmThreadCharacteristics(HANDLE handle);
 PIDLIST_ABSOLUTE OSTRIVANE_WINAPI ILCreateFromPathW(LPCWSTR path);
@@ -178,28 +150,11 @@ HRESULT OSTRIVANE_WINAPI GetDpiForMonitor(HMONITOR monitor, MONITOR_DPI_TYPE kin
 using LogicalDpiSource = bool (*)(unsigned& x, unsigned& y);
 void SetLogicalDpiSource(LogicalDpiSource source) noexcept;
 
-// The dynamic-loading operations the table is built on.
+// What the table loads with: a module's handle and a function's address. The
+// loader itself, IDynamicLibraries, is in support/dimports_platform.h.
 using ModuleHandle = void*;
 using ProcAddress = void (*)();
-
-class IDynamicLibraries {
- public:
-  virtual ~IDynamicLibraries() = default;
-  // The handle of an already loaded module, null when it is not loaded.
-  virtual ModuleHandle FindLoaded(const char* fileName) = 0;
-  // Loads a module (it stays loaded until Release), null when it cannot.
-  virtual ModuleHandle Load(const char* fileName) = 0;
-  // Sets the process error mode and returns the previous one.
-  virtual std::uint32_t SetErrorMode(std::uint32_t mode) = 0;
-  // A function of a module by its 8-bit name, null when it has none.
-  virtual ProcAddress FindFunction(ModuleHandle module, const char* name) = 0;
-  virtual void Release(ModuleHandle module) = 0;
-  // Whether this code is part of the executable rather than of a library.
-  virtual bool IsExecutable() = 0;
-};
-
-// The system's loader (Windows' or the POSIX dynamic linker).
-IDynamicLibraries& DefaultDynamicLibraries();
+class IDynamicLibraries;
 
 // Error mode of the guarded load: no message box for a missing file.
 inline constexpr std::uint32_t kSemNoOpenFileErrorBox = 0x8000;
@@ -214,10 +169,11 @@ ModuleHandle GuardedLoad(IDynamicLibraries& libraries, const char* fileName);
 namespace ostrivane {
 
 // Module start-up: arms every entry and empties the module handle slots; the
-// entries load through `libraries` from then on. Before it runs, the entries
-// are armed already and use DefaultDynamicLibraries().
-void InitializeDImports(
-    DImports::IDynamicLibraries& libraries = DImports::DefaultDynamicLibraries());
+// entries load through `libraries` from then on, or through the system's
+// loader (DImports::DefaultDynamicLibraries()) when none is given. Before it
+// runs, the entries are armed already and use the system's loader.
+void InitializeDImports();
+void InitializeDImports(DImports::IDynamicLibraries& libraries);
 
 // Module shutdown: when this code is part of the executable, releases the
 // modules that the table loaded itself (shell32 and Shcore when their slots

@@ -11,6 +11,8 @@
 #include <vector>
 
 #include "support/dimports.h"
+#include "support/dimports_platform.h"
+#include "support/test_util.h"
 
 namespace ostrivane::testutil {
 
@@ -63,7 +65,7 @@ class FakeDynamicLibraries final : public DImports::IDynamicLibraries {
   }
   std::uint32_t SetErrorMode(std::uint32_t mode) override {
     const std::lock_guard lock(mutex_);
-    log_.push_back("mode " + Hex(mode));
+    log_.push_back("mode 0x" + Hex(mode));
     const std::uint32_t previous = errorMode_;
     errorMode_ = mode;
     return previous;
@@ -84,16 +86,6 @@ class FakeDynamicLibraries final : public DImports::IDynamicLibraries {
   bool IsExecutable() override { return executable_; }
 
  private:
-  static std::string Hex(std::uint32_t value) {
-    static constexpr char kDigits[] = "0123456789abcdef";
-    std::string text;
-    do {
-      text.insert(text.begin(), kDigits[value % 16]);
-      value /= 16;
-    } while (value != 0);
-    return "0x" + text;
-  }
-
   // Handles are addresses of the fake's own per-file tokens.
   DImports::ModuleHandle HandleOf(const std::string& file) {
     const auto [it, added] = handles_.try_emplace(file, static_cast<int>(handles_.size()));

@@ -6,12 +6,11 @@
 #include <unicode/uiter.h>
 #include <unicode/utypes.h>
 
-#include <cstdlib>
+#include <atomic>
 #include <memory>
 #include <stdexcept>
 #include <string>
 
-#include "support/dimports.h"
 #include "support/dimports_platform.h"
 #include "support/ui_language.h"
 
@@ -40,7 +39,17 @@ class PosixDynamicLibraries final : public IDynamicLibraries {
   std::atomic<std::uint32_t> errorMode_{0};
 };
 
-constinit std::atomic<LogicalDpiSource> gDpiSource{nullptr};
+}  // namespace
+
+IDynamicLibraries& DefaultDynamicLibraries() {
+  static PosixDynamicLibraries libraries;
+  return libraries;
+}
+
+}  // namespace ostrivane::DImports
+
+namespace ostrivane::platform {
+namespace {
 
 struct CollatorCloser {
   void operator()(UCollator* collator) const noexcept { ucol_close(collator); }
@@ -52,18 +61,7 @@ struct CollatorCloser {
 
 }  // namespace
 
-IDynamicLibraries& DefaultDynamicLibraries() {
-  static PosixDynamicLibraries libraries;
-  return libraries;
-}
-
-void SetLogicalDpiSource(LogicalDpiSource source) noexcept {
-  gDpiSource.store(source, std::memory_order_release);
-}
-
-namespace platform {
-
-int CompareInUserLocale(LPCWSTR text1, LPCWSTR text2, bool ignoreCase) {
+int CompareInUserLocale(const char16_t* text1, const char16_t* text2, bool ignoreCase) {
   // The collation locale as POSIX resolves it; ICU takes "ll_CC" as it is,
   // and the C locale is its root.
   const std::string locale = CollatorLocaleName(PosixLocaleSetting("LC_COLLATE"));
@@ -90,11 +88,10 @@ int CompareInUserLocale(LPCWSTR text1, LPCWSTR text2, bool ignoreCase) {
   return kCstrEqual;
 }
 
-void ScreenLogicalDpi(UINT& x, UINT& y) {
+void ScreenLogicalDpi(DImports::LogicalDpiSource toolkit, unsigned& x, unsigned& y) {
   unsigned sourceX = 0;
   unsigned sourceY = 0;
-  const LogicalDpiSource source = gDpiSource.load(std::memory_order_acquire);
-  if (source != nullptr && source(sourceX, sourceY)) {
+  if (toolkit != nullptr && toolkit(sourceX, sourceY)) {
     x = sourceX;
     y = sourceY;
   } else {
@@ -103,5 +100,4 @@ void ScreenLogicalDpi(UINT& x, UINT& y) {
   }
 }
 
-}  // namespace platform
-}  // namespace ostrivane::DImports
+}  // namespace ostrivane::platform

@@ -317,6 +317,7 @@ TEST_F(DImportsTest, ThreadsCallingAnUnboundEntryTogetherAllReachTheSystem) {
   constexpr int kThreads = 8;
   std::atomic<bool> go{false};
   std::vector<std::thread> threads;
+  threads.reserve(kThreads);
   for (int i = 0; i < kThreads; ++i) {
     threads.emplace_back([&] {
       while (!go.load()) std::this_thread::yield();

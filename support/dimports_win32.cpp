@@ -1,15 +1,44 @@
 // Windows: the system loader behind the table, CompareStringW for the locale
 // comparison and the screen's device context for the logical DPI.
 #include <windows.h>
+// After windows.h: the item identifier lists, the notification state and the
+// DPI kinds.
+#include <shellapi.h>
+#include <shellscalingapi.h>
+#include <shtypes.h>
 
 #include <string>
+#include <type_traits>
 
-#include "support/dimports.h"
 #include "support/dimports_platform.h"
 #include "support/system_error.h"
 
 namespace ostrivane::DImports {
 namespace {
+
+// The table's types stand for Windows' own: the system's functions are
+// called through entries declared with them.
+template <typename Ours, typename Windows>
+constexpr bool kSameShape =
+    sizeof(Ours) == sizeof(Windows) &&
+    alignof(Ours) == alignof(Windows) && std::is_signed_v<Ours> == std::is_signed_v<Windows>;
+static_assert(kSameShape<BOOL, ::BOOL>);
+static_assert(kSameShape<WORD, ::WORD>);
+static_assert(kSameShape<DWORD, ::DWORD>);
+static_assert(kSameShape<UINT, ::UINT>);
+static_assert(kSameShape<LANGID, ::LANGID>);
+static_assert(kSameShape<HRESULT, ::HRESULT>);
+static_assert(kSameShape<EXECUTION_STATE, ::EXECUTION_STATE>);
+static_assert(kSameShape<std::remove_pointer_t<LPCWSTR>, ::WCHAR>);
+static_assert(kSameShape<GUID, ::GUID>);
+static_assert(kSameShape<HANDLE, ::HANDLE> && kSameShape<HDC, ::HDC> && kSameShape<HWND, ::HWND> &&
+              kSameShape<HMONITOR, ::HMONITOR> && kSameShape<PIDLIST_ABSOLUTE, ::PIDLIST_ABSOLUTE>);
+static_assert(kSameShape<QUERY_USER_NOTIFICATION_STATE, ::QUERY_USER_NOTIFICATION_STATE> &&
+              static_cast<int>(QUNS_NOT_PRESENT) == ::QUNS_NOT_PRESENT &&
+              static_cast<int>(QUNS_QUIET_TIME) == ::QUNS_QUIET_TIME);
+static_assert(kSameShape<MONITOR_DPI_TYPE, ::MONITOR_DPI_TYPE> &&
+              static_cast<int>(MDT_EFFECTIVE_DPI) == ::MDT_EFFECTIVE_DPI &&
+              static_cast<int>(MDT_RAW_DPI) == ::MDT_RAW_DPI);
 
 // The table's module names are ASCII.
 std::wstring Widen(const char* text) {
@@ -38,7 +67,7 @@ class Win32DynamicLibraries final : public IDynamicLibraries {
     static const int kAnchor = 0;
     if (!::GetModuleHandleExW(
             GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-            reinterpret_cast<LPCWSTR>(&kAnchor), &self)) {
+            reinterpret_cast<::LPCWSTR>(&kAnchor), &self)) {
       return false;
     }
     return self == ::GetModuleHandleW(nullptr);
@@ -52,24 +81,26 @@ IDynamicLibraries& DefaultDynamicLibraries() {
   return libraries;
 }
 
-// The screen's own device context answers; a toolkit's source has no say.
-void SetLogicalDpiSource(LogicalDpiSource) noexcept {}
+}  // namespace ostrivane::DImports
 
-namespace platform {
+namespace ostrivane::platform {
 
-int CompareInUserLocale(LPCWSTR text1, LPCWSTR text2, bool ignoreCase) {
-  const int result =
-      ::CompareStringW(LOCALE_USER_DEFAULT, ignoreCase ? NORM_IGNORECASE : 0, text1, -1, text2, -1);
+int CompareInUserLocale(const char16_t* text1, const char16_t* text2, bool ignoreCase) {
+  // char16_t and wchar_t are both UTF-16 code units on Windows.
+  static_assert(sizeof(wchar_t) == sizeof(char16_t));
+  const int result = ::CompareStringW(LOCALE_USER_DEFAULT, ignoreCase ? NORM_IGNORECASE : 0,
+                                      reinterpret_cast<const wchar_t*>(text1), -1,
+                                      reinterpret_cast<const wchar_t*>(text2), -1);
   if (result == 0) throw ESystemError(::GetLastError());
   return result;
 }
 
-void ScreenLogicalDpi(UINT& x, UINT& y) {
+// The screen's own device context answers; a toolkit's source has no say.
+void ScreenLogicalDpi(DImports::LogicalDpiSource /*toolkit*/, unsigned& x, unsigned& y) {
   HDC screen = ::GetDC(nullptr);
-  x = static_cast<UINT>(::GetDeviceCaps(screen, LOGPIXELSX));
-  y = static_cast<UINT>(::GetDeviceCaps(screen, LOGPIXELSY));
+  x = static_cast<unsigned>(::GetDeviceCaps(screen, LOGPIXELSX));
+  y = static_cast<unsigned>(::GetDeviceCaps(screen, LOGPIXELSY));
   ::ReleaseDC(nullptr, screen);
 }
 
-}  // namespace platform
-}  // namespace ostrivane::DImports
+}  // namespace ostrivane::platform

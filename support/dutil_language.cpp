@@ -1,7 +1,7 @@
 // The German-interface test.
 #include "support/dimports.h"
 #include "support/dutil.h"
-#include "support/ui_language.h"
+#include "support/text_platform.h"
 
 namespace ostrivane {
 
@@ -22,7 +22,7 @@ bool IsGermanUILanguage() {
   std::uint16_t id = DImports::GetUserDefaultUILanguage();
   // Without an interface language the user's locale decides; its low 16 bits
   // are its language identifier.
-  if (id == 0) id = static_cast<std::uint16_t>(UserDefaultLCID() & 0xFFFFU);
+  if (id == 0) id = static_cast<std::uint16_t>(platform::UserDefaultLCID() & 0xFFFFU);
   return IsGermanLanguageId(id);
 }
 

@@ -5,6 +5,7 @@
 #include "support/dutil.h"
 #include "support/fold_digits.h"
 #include "support/system_error.h"
+#include "support/text_platform.h"
 
 namespace ostrivane {
 namespace {
@@ -47,7 +48,7 @@ std::u16string FoldDigitsWith(std::u16string_view text, DigitFold fold) {
 }
 
 std::u16string FoldDigits(std::u16string_view text) {
-  return FoldDigitsWith(text, SystemFoldDigits);
+  return FoldDigitsWith(text, platform::SystemFoldDigits);
 }
 
 }  // namespace ostrivane

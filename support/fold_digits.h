@@ -1,6 +1,8 @@
-// The system's digit folding (FoldStringW with MAP_FOLDDIGITS) behind a small
-// interface, and the table-driven folding that stands in for it where the
-// system has none. FoldDigits (support/dutil.h) is built on these.
+// Digit folding in the manner of the system's (FoldStringW with
+// MAP_FOLDDIGITS): the shape of a fold, and the table-driven folding that
+// stands in for the system's where it has none. FoldDigits (support/dutil.h)
+// is built on the system's, platform::SystemFoldDigits
+// (support/text_platform.h).
 #pragma once
 
 #include <cstddef>
@@ -24,10 +26,6 @@ struct FoldAnswer {
 // (else 0 with kErrorInsufficientBuffer). An empty `text` fails with
 // kErrorInvalidParameter.
 using DigitFold = FoldAnswer (*)(std::u16string_view text, std::span<char16_t> out);
-
-// The system's folding: FoldStringW(MAP_FOLDDIGITS) on Windows, TableFoldDigits
-// elsewhere (platform code).
-FoldAnswer SystemFoldDigits(std::u16string_view text, std::span<char16_t> out);
 
 // Folding by the table taken from the system's folding
 // (tools/gen_fold_digits_table.cpp): every digit of every script, superscript,

@@ -3,6 +3,8 @@
 
 #include <atomic>
 
+#include "support/text_platform.h"
+
 namespace ostrivane {
 
 namespace {
@@ -24,5 +26,7 @@ char16_t DecimalSeparator() noexcept { return g_decimalSeparator.load(std::memor
 void SetDecimalSeparator(char16_t separator) noexcept {
   g_decimalSeparator.store(separator, std::memory_order_relaxed);
 }
+
+void LoadFormatSettingsFromSystem() { SetDecimalSeparator(platform::UserDecimalSeparator()); }
 
 }  // namespace ostrivane

@@ -8,7 +8,7 @@ namespace ostrivane {
 char16_t DecimalSeparator() noexcept;
 void SetDecimalSeparator(char16_t separator) noexcept;
 
-// Sets the settings from the system's user locale (platform code).
+// Sets the settings from the user's locale (platform::UserDecimalSeparator).
 void LoadFormatSettingsFromSystem();
 
 }  // namespace ostrivane

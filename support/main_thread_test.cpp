@@ -70,8 +70,10 @@ TEST_F(MainThreadTest, CallsFromSeveralThreadsAllRunOnTheMainThread) {
   const auto mainId = std::this_thread::get_id();
   int runs = 0;  // main thread only
   bool allOnMain = true;
+  constexpr int kWorkers = 4;
   std::vector<std::unique_ptr<ServedThread>> workers;
-  for (int t = 0; t < 4; ++t) {
+  workers.reserve(kWorkers);
+  for (int t = 0; t < kWorkers; ++t) {
     workers.push_back(std::make_unique<ServedThread>([&] {
       for (int i = 0; i < 50; ++i) {
         MainThread::Synchronize([&] {

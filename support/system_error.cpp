@@ -2,6 +2,8 @@
 
 #include <utility>
 
+#include "support/text_platform.h"
+
 namespace ostrivane {
 namespace {
 
@@ -14,9 +16,12 @@ std::string Trimmed(std::string text) {
 
 }  // namespace
 
-std::string SystemErrorText(std::uint32_t code) { return Trimmed(SystemErrorMessage(code)); }
+std::string SystemErrorText(std::uint32_t code) {
+  return Trimmed(platform::SystemErrorMessage(code));
+}
 
-ESystemError::ESystemError(std::uint32_t code) : ESystemError(code, SystemErrorMessage(code)) {}
+ESystemError::ESystemError(std::uint32_t code)
+    : ESystemError(code, platform::SystemErrorMessage(code)) {}
 
 ESystemError::ESystemError(std::uint32_t code, std::string message)
     : std::runtime_error("System Error.  Code: " + std::to_string(code) + ".\r\n" +

@@ -14,13 +14,9 @@ inline constexpr std::uint32_t kErrorOutOfMemory = 14;
 inline constexpr std::uint32_t kErrorInvalidParameter = 87;
 inline constexpr std::uint32_t kErrorInsufficientBuffer = 122;
 
-// The system's text for an error number as the system words it (UTF-8),
-// empty when it has none (platform code: FormatMessageW on Windows, the
-// Windows texts of the numbers above elsewhere).
-std::string SystemErrorMessage(std::uint32_t code);
-
-// SystemErrorMessage without its trailing spaces, line breaks and dots: the
-// form that error reports show.
+// The system's text for an error number (platform::SystemErrorMessage)
+// without its trailing spaces, line breaks and dots: the form that error
+// reports show; empty when the system has none.
 std::string SystemErrorText(std::uint32_t code);
 
 // "System Error.  Code: %d.\r\n%s" with the error number and its

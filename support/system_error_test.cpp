@@ -6,6 +6,7 @@
 #include <string>
 
 #include "support/test_util.h"
+#include "support/text_platform.h"
 
 namespace ostrivane {
 namespace {
@@ -19,7 +20,7 @@ struct ErrorCase {
 class SystemErrorTest : public testing::TestWithParam<ErrorCase> {};
 
 TEST_P(SystemErrorTest, TextIsTheSystemsMessageTrimmed) {
-  const std::string message = SystemErrorMessage(GetParam().code);
+  const std::string message = platform::SystemErrorMessage(GetParam().code);
   const std::string text = SystemErrorText(GetParam().code);
   ASSERT_FALSE(text.empty());
   // The system's messages end in ".\r\n"; reports show them without it.

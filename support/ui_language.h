@@ -1,5 +1,6 @@
 // The user's language as Windows numbers it, and the POSIX locale names that
-// stand in for it outside Windows.
+// stand in for it outside Windows. (The user's own locale identifier is
+// platform::UserDefaultLCID, support/text_platform.h.)
 #pragma once
 
 #include <cstdint>
@@ -30,10 +31,5 @@ std::string PosixLocaleSetting(const char* categoryVariable);
 // without codeset and modifier; empty (the root collation) for "C", "POSIX",
 // the empty setting and malformed text.
 std::string CollatorLocaleName(std::string_view setting);
-
-// The user's default locale identifier, GetUserDefaultLCID() (platform code:
-// on POSIX the locale that LC_ALL, LC_MESSAGES or LANG names, through
-// LangIdFromPosixLocale).
-std::uint32_t UserDefaultLCID();
 
 }  // namespace ostrivane

@@ -1,4 +1,5 @@
-// The POSIX stand-in for the system's text-to-Int32 conversion.
+// The POSIX stand-ins for the system's text-to-number conversions: the
+// Variant runtime's starting slots and the text-to-Int32 conversion.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -60,6 +61,32 @@ INSTANTIATE_TEST_SUITE_P(
                     I4Case{"SpaceInside", u"1 2", u'.', kDispETypeMismatch, 0},
                     I4Case{"Letters", u"12a", u'.', kDispETypeMismatch, 0}),
     testutil::CaseName());
+
+// Keeps the process-wide decimal separator as a test found it.
+class SeparatorScope {
+ public:
+  SeparatorScope() : previous_(DecimalSeparator()) {}
+  SeparatorScope(const SeparatorScope&) = delete;
+  SeparatorScope& operator=(const SeparatorScope&) = delete;
+  ~SeparatorScope() { SetDecimalSeparator(previous_); }
+
+ private:
+  char16_t previous_;
+};
+
+TEST(VariantDefaultSlots, ArePlainConversionsWithTheProcessSeparator) {
+  const SeparatorScope separator;
+  SetDecimalSeparator(u',');
+  double r8 = 0.0;
+  ASSERT_EQ(GetVarR8FromStrSlot()(u"1,5", kLocaleUserDefault, 0, &r8), kHResultOk);
+  EXPECT_EQ(r8, 1.5);
+  EXPECT_EQ(GetVarR8FromStrSlot()(u"1.5", kLocaleUserDefault, 0, &r8), kDispETypeMismatch);
+  EXPECT_EQ(r8, 1.5);
+  float r4 = 0.0F;
+  ASSERT_EQ(GetVarR4FromStrSlot()(u"2,25", kLocaleUserDefault, 0, &r4), kHResultOk);
+  EXPECT_EQ(r4, 2.25F);
+  EXPECT_EQ(GetVarR4FromStrSlot()(u"3.401e38", kLocaleUserDefault, 0, &r4), kDispETypeMismatch);
+}
 
 }  // namespace
 }  // namespace ostrivane::platform
