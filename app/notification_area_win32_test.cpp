@@ -10,6 +10,8 @@
 #include "app/notification_area_platform.h"
 #include "app/notification_area_win32_fake.h"
 #include "app/test_support_win32.h"
+#include "net/udp_platform_fake.h"
+#include "relay/mailslot_fake.h"
 #include "support/test_util.h"
 
 namespace ostrivane {
@@ -285,9 +287,8 @@ TEST_F(Win32AreaTest, CallbacksReachTheIconWhoseIdentityTheyCarry) {
 }
 
 TEST_F(Win32AreaTest, TheMainWindowsIconGoesThroughTheSetUpOrderAndLeavesAtShutdown) {
-  testutil::CallLog log;
-  testutil::ScriptedUdp udp{log};
-  testutil::RecordingSlots slots{log};
+  testutil::FakeUdpPlatform udp;
+  testutil::FakeMailSlotSystem slots;
   auto window = std::make_unique<Win32MainWindow>(app, udp, slots, shell);
   const HWND notification = TNotificationWindow::Handle();
   ASSERT_NE(notification, nullptr);
