@@ -200,8 +200,8 @@ ITranslatable* Win32DesignComponents::Find(std::u16string_view name) {
 }
 
 Win32MainWindow::Win32MainWindow(TWin32Application& application, IUdpPlatform& udp,
-                                 IMailSlotSystem& mailslots)
-    : application_(application) {
+                                 IMailSlotSystem& mailslots, IShellNotifyIcon& shell)
+    : application_(application), area_(application, shell) {
   const HINSTANCE instance = application_.Instance();
   RegisterMainFormClass(instance, &WindowProc);
   const int perInch = ScreenPixelsPerInch();

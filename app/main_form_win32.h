@@ -67,7 +67,8 @@ class Win32MainWindow {
   // (the design loads: log box text, tray icon, translation table). Raises
   // ESystemError when a window cannot be made.
   Win32MainWindow(TWin32Application& application, IUdpPlatform& udp,
-                  IMailSlotSystem& mailslots = DefaultMailSlotSystem());
+                  IMailSlotSystem& mailslots = DefaultMailSlotSystem(),
+                  IShellNotifyIcon& shell = DefaultShellNotifyIcon());
   // The window's logic goes first (Destroy, if it has not run), while the
   // controls it writes to exist; then the window with its controls.
   ~Win32MainWindow();

@@ -1,5 +1,6 @@
 #include "app/modules.h"
 
+#include "app/notification_area_platform.h"
 #include "events/lv_events.h"
 #include "support/dimports.h"
 #include "support/dutil.h"
@@ -9,6 +10,7 @@ namespace ostrivane {
 
 void InitializeModules() {
   InitializeEventCentral();
+  platform::InitializeNotificationArea();
   InitializeDImports();
   LoadFormatSettingsFromSystem();
   InstallTolerantVariantConversions();
@@ -16,6 +18,7 @@ void InitializeModules() {
 
 void FinalizeModules() {
   FinalizeDImports();
+  platform::FinalizeNotificationArea();
   FinalizeEventCentral();
 }
 

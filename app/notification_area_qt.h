@@ -39,8 +39,13 @@ class QtNotificationArea final : public INotificationArea {
   // Where the mouse actions on the icon go.
   void SetIconHandler(std::function<void(TIconMessage)> handler) { handler_ = std::move(handler); }
 
+  // The Qt icon reports to the handler that the main window sets, and Qt
+  // re-docks the icon by itself: nothing to count or route here.
+  void Attach(TNotificationIcon& /*icon*/) override {}
+  void Detach(TNotificationIcon& /*icon*/) noexcept override {}
   bool Notify(TNotifyOp op, const TNotifyIconRecord& record) override;
   [[nodiscard]] bool UsesGuid() const override { return false; }
+  TGUID NewGuid() override { return ostrivane::NewGuid(); }
   std::optional<TPoint> CursorPos() override;
   void SetForeground() override {}  // a Qt menu grabs the pointer by itself
   void ProcessMessages() override;

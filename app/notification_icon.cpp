@@ -75,14 +75,18 @@ std::u16string TrayTip(std::u16string_view hint) {
 TNotificationIcon::TNotificationIcon(INotificationArea& area) : area_(area) {
   record_.ID = reinterpret_cast<std::uintptr_t>(this);
   record_.CallbackMessage = kTrayCallbackMessage;
+  area_.Attach(*this);
 }
 
-TNotificationIcon::~TNotificationIcon() { SetIconVisible(false); }
+TNotificationIcon::~TNotificationIcon() {
+  SetIconVisible(false);
+  area_.Detach(*this);
+}
 
 void TNotificationIcon::FillRecord() {
   record_.Icon = icon_.Empty() ? nullptr : &icon_;
   record_.Tip = showHint_ ? TrayTip(hint_) : std::u16string();
-  if (area_.UsesGuid() && guid_ == TGUID{}) guid_ = NewGuid();
+  if (area_.UsesGuid() && guid_ == TGUID{}) guid_ = area_.NewGuid();
   record_.Guid = guid_;
   record_.Version = behavior_ == TTrayBehavior::bhWin95 ? 0 : 3;
 }
@@ -128,7 +132,8 @@ void TNotificationIcon::SetIconVisible(bool visible) {
 }
 
 void TNotificationIcon::SetGuid(std::u16string_view text) {
-  guid_ = ParseGuid(text).value_or(NewGuid());
+  const auto parsed = ParseGuid(text);
+  guid_ = parsed ? *parsed : area_.NewGuid();
 }
 
 void TNotificationIcon::SetBehavior(TTrayBehavior behavior) {

@@ -152,14 +152,24 @@ struct TNotifyIconRecord {
 
 enum class TNotifyOp : std::uint8_t { Add, Modify, Delete, SetVersion };
 
+class TNotificationIcon;
+
 // The platform's notification area and the few window services the menu
 // needs. Results of Notify are not looked at.
 class INotificationArea {
  public:
   virtual ~INotificationArea() = default;
+  // The icon object came into being (called by its constructor): the area
+  // counts it in, and from now on hands it the mouse actions on its icon
+  // and the news that the area was created anew.
+  virtual void Attach(TNotificationIcon& icon) = 0;
+  // The object is going, its icon already removed: the area lets go of it.
+  virtual void Detach(TNotificationIcon& icon) noexcept = 0;
   virtual bool Notify(TNotifyOp op, const TNotifyIconRecord& record) = 0;
   // Whether icons are known to the area by GUID.
   [[nodiscard]] virtual bool UsesGuid() const = 0;
+  // A new GUID, made the platform's way, for an icon that needs one.
+  virtual TGUID NewGuid() = 0;
   virtual std::optional<TPoint> CursorPos() = 0;
   // Makes the program's menu window the foreground one, so that the menu
   // closes when the user clicks elsewhere.
@@ -167,7 +177,8 @@ class INotificationArea {
   // Runs what is waiting in the main thread's queue.
   virtual void ProcessMessages() = 0;
   // Shows the menu with its left edge at `at` and waits until it closes;
-  // answers the chosen entry's index, or nullopt.
+  // answers the chosen entry's index for the caller to run, or nullopt:
+  // nothing was chosen, or the platform runs the chosen entry itself.
   virtual std::optional<std::size_t> TrackPopupMenu(const TPopupMenu& menu, TPoint at) = 0;
   // Wakes the main thread's message loop after the menu closed.
   virtual void WakeMainThread() = 0;

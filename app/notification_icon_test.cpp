@@ -98,8 +98,8 @@ TEST_F(NotificationIconTest, GuidFromTextOrNewWhereTheAreaNeedsOne) {
   EXPECT_EQ(icon.Guid().D1, 0x2547D847U);
   EXPECT_TRUE(area.calls.empty()) << "setting the GUID sends nothing";
   icon.SetGuid(u"not a guid");
-  EXPECT_FALSE(icon.Guid() == TGUID{});
-  EXPECT_NE(icon.Guid().D1, 0x2547D847U);
+  EXPECT_EQ(icon.Guid().D1, 1U) << "the area's new GUID";
+  EXPECT_EQ(area.guidsMade, 1U);
 
   FakeNotificationArea guidArea;
   guidArea.usesGuid = true;
@@ -107,6 +107,20 @@ TEST_F(NotificationIconTest, GuidFromTextOrNewWhereTheAreaNeedsOne) {
   unnamed.SetIconVisible(true);
   EXPECT_FALSE(unnamed.Guid() == TGUID{}) << "a GUID is made when the record is filled";
   EXPECT_TRUE(guidArea.calls[0].guid == unnamed.Guid());
+  unnamed.Refresh();
+  EXPECT_EQ(guidArea.guidsMade, 1U) << "and kept";
+  EXPECT_TRUE(guidArea.calls[1].guid == unnamed.Guid());
+}
+
+TEST_F(NotificationIconTest, TheAreaKnowsTheObjectFromCreationToDestruction) {
+  {
+    TNotificationIcon icon(area);
+    EXPECT_EQ(area.attached, &icon);
+    icon.SetIconVisible(true);
+  }
+  EXPECT_EQ(area.attached, nullptr);
+  // The area lets go only after the icon was removed.
+  EXPECT_EQ(area.log, (Strings{"attach", "add", "delete", "detach"}));
 }
 
 TEST_F(NotificationIconTest, DestructionRemovesTheIconAndAreaRestartReAddsIt) {

@@ -35,6 +35,14 @@ class FakeNotificationArea final : public INotificationArea {
     TGUID guid;
   };
 
+  void Attach(TNotificationIcon& icon) override {
+    log.emplace_back("attach");
+    attached = &icon;
+  }
+  void Detach(TNotificationIcon& icon) noexcept override {
+    log.emplace_back(attached == &icon ? "detach" : "detach of another icon");
+    attached = nullptr;
+  }
   bool Notify(TNotifyOp op, const TNotifyIconRecord& record) override {
     calls.push_back({op, record.Tip, record.Icon != nullptr, record.Guid});
     log.push_back(OpName(op));
@@ -44,6 +52,12 @@ class FakeNotificationArea final : public INotificationArea {
     return true;
   }
   [[nodiscard]] bool UsesGuid() const override { return usesGuid; }
+  TGUID NewGuid() override {
+    log.emplace_back("new guid");
+    TGUID guid;
+    guid.D1 = ++guidsMade;
+    return guid;
+  }
   std::optional<TPoint> CursorPos() override {
     log.emplace_back("cursor");
     return cursor;
@@ -79,6 +93,8 @@ class FakeNotificationArea final : public INotificationArea {
   std::optional<std::size_t> choose;
   bool usesGuid = false;
   bool shown = false;
+  TNotificationIcon* attached = nullptr;
+  std::uint32_t guidsMade = 0;
   TIconImage lastIcon;
 };
 
