@@ -18,6 +18,7 @@
 #include "app/main_form_qt.h"
 #include "app/modules.h"
 #include "net/udp_platform.h"
+#include "relay/mailslot_platform.h"
 #include "support/dimports.h"
 #include "support/main_thread.h"
 
@@ -58,10 +59,13 @@ class QtApplication final : public IApplication {
   bool terminated_ = false;
 };
 
-// SIGINT and SIGTERM close the main window through the event loop.
+// SIGINT and SIGTERM close the main window through the event loop. A write
+// that waits for room in a stuck reader's queue stops waiting at once, so
+// the loop gets to it.
 std::array<int, 2> g_signalPipe{-1, -1};
 
 extern "C" void OnTerminationSignal(int /*signal*/) {
+  platform::CancelMailSlotWaits();
   const char byte = 1;
   [[maybe_unused]] const ssize_t ignored = ::write(g_signalPipe[1], &byte, 1);
 }

@@ -1,5 +1,7 @@
 #include "relay/mailslot.h"
 
+#include <algorithm>
+
 #include "support/ansi.h"
 #include "support/utf8.h"
 
@@ -23,21 +25,43 @@ void TMailSlotWriter::Close() noexcept {
   FSystem.Close(handle);
 }
 
-std::optional<std::size_t> TMailSlotWriter::Attempt(const void* buffer, std::size_t count) {
+MailSlotWriteResult TMailSlotWriter::Attempt(const void* buffer, std::size_t count) {
   Open();
-  if (FHandle == kInvalidMailSlotHandle) return std::nullopt;
-  return FSystem.Write(FHandle, static_cast<const std::uint8_t*>(buffer), count);
+  if (FHandle == kInvalidMailSlotHandle) return {};
+  const MailSlotClock::time_point start = FSystem.Now();
+  if (FAllowanceTime) {
+    // Time that passed (and was not spent waiting) gives part of the
+    // allowance back.
+    const MailSlotClock::duration regained =
+        std::max(MailSlotClock::duration::zero(), start - *FAllowanceTime) / kMailSlotWaitShare;
+    FWaitAllowance =
+        std::min<MailSlotClock::duration>(FWaitAllowance + regained, kMailSlotWaitAllowance);
+  }
+  const MailSlotClock::duration roomWait =
+      FReaderStuck ? MailSlotClock::duration::zero() : FWaitAllowance;
+  const MailSlotWriteResult result =
+      FSystem.Write(FHandle, static_cast<const std::uint8_t*>(buffer), count, roomWait);
+  const MailSlotClock::time_point end = FSystem.Now();
+  FWaitAllowance -= std::clamp<MailSlotClock::duration>(
+      end - start, MailSlotClock::duration::zero(), FWaitAllowance);
+  FAllowanceTime = end;
+  // A reader that took a message reads again; one whose queue is still full
+  // after the wait is not waited for again until it takes one.
+  FReaderStuck = result.status == MailSlotWriteStatus::Full;
+  return result;
 }
 
 std::size_t TMailSlotWriter::Write(const void* buffer, std::size_t count) {
-  std::optional<std::size_t> written = Attempt(buffer, count);
-  if (!written) {
+  MailSlotWriteResult result = Attempt(buffer, count);
+  if (result.status != MailSlotWriteStatus::Written) {
     // Drop the handle that failed; the second attempt opens the slot afresh.
-    // If that open works but the write fails, the new handle stays held.
+    // If that open works but the write fails, the new handle stays held. A
+    // full queue is tried again too: behind a fresh handle there may be a
+    // new reader, and the stuck one is not waited for twice.
     Close();
-    written = Attempt(buffer, count);
+    result = Attempt(buffer, count);
   }
-  return written.value_or(0);
+  return result.status == MailSlotWriteStatus::Written ? result.count : 0;
 }
 
 void TMailSlotWriter::WriteString(std::string_view aString) {

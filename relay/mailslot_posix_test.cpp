@@ -8,6 +8,9 @@
 
 #include <cerrno>
 #include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -167,6 +170,87 @@ TEST_F(MailSlotPosixTest, ReaderThatStoppedCostsTheMessageNotTheWriter) {
   EXPECT_FALSE(endpoint.Pending());
   EXPECT_EQ(WriteText(writer, "again"), 5U);
   EXPECT_EQ(endpoint.Receive(), "again");
+}
+
+// A reader that has stopped reading costs the writer one bounded wait in
+// all, not a wait per message: once its queue is found full, later messages
+// are dropped at once until it takes one again.
+TEST_F(MailSlotPosixTest, ReaderThatStoppedCostsOneBoundedWaitInAll) {
+  using std::chrono::milliseconds;
+  using std::chrono::steady_clock;
+  Endpoint endpoint(path_);
+  TMailSlotWriter writer(u"Lyravox\\Messages");
+  const std::size_t limit = UnixQueueLength() + 1000;
+  std::size_t delivered = 0;
+  auto start = steady_clock::now();
+  while (delivered < limit && WriteText(writer, "fill") == 4U) {
+    ++delivered;
+    start = steady_clock::now();
+  }
+  ASSERT_LT(delivered, limit) << "the queue never filled up";
+  const auto firstRefusal = steady_clock::now() - start;
+  // The refused message was waited for, as for a reader slow for a moment.
+  EXPECT_GE(firstRefusal, milliseconds(400));
+  EXPECT_LT(firstRefusal, milliseconds(1000));
+  start = steady_clock::now();
+  for (int i = 0; i < 20; ++i) EXPECT_EQ(WriteText(writer, "dropped"), 0U) << i;
+  EXPECT_LT(steady_clock::now() - start, milliseconds(200)) << "later messages waited too";
+  // Reading again, the reader finds what was queued, and the next message
+  // goes through.
+  for (std::size_t i = 0; i < delivered; ++i) ASSERT_EQ(endpoint.Receive(), "fill");
+  EXPECT_FALSE(endpoint.Pending());
+  EXPECT_EQ(WriteText(writer, "again"), 5U);
+  EXPECT_EQ(endpoint.Receive(), "again");
+}
+
+// A stop request ends a wait for room at once, from a signal handler as the
+// program's is, and no later write waits. The request lasts for the rest of
+// the process, so the test runs in a process of its own.
+extern "C" void CancelOnSignal(int /*signal*/) { platform::CancelMailSlotWaits(); }
+
+TEST_F(MailSlotPosixTest, StopRequestEndsTheWaitsForRoom) {
+  Endpoint endpoint(path_);
+  EXPECT_EXIT(
+      {
+        using std::chrono::milliseconds;
+        using std::chrono::seconds;
+        IMailSlotSystem& system = DefaultMailSlotSystem();
+        const MailSlotHandle handle = system.Open(u"\\\\.\\mailslot\\Lyravox\\Messages");
+        const std::uint8_t byte = 'x';
+        std::size_t queued = 0;
+        while (queued < 100000 &&
+               system.Write(handle, &byte, 1, MailSlotClock::duration::zero()).status ==
+                   MailSlotWriteStatus::Written) {
+          ++queued;
+        }
+        struct sigaction action {};
+        action.sa_handler = CancelOnSignal;
+        sigemptyset(&action.sa_mask);
+        action.sa_flags = SA_RESTART;
+        ::sigaction(SIGTERM, &action, nullptr);
+        // SIGTERM comes 200 ms into a wait of 10 s, to whichever thread.
+        std::thread stopper([] {
+          std::this_thread::sleep_for(milliseconds(200));
+          ::kill(::getpid(), SIGTERM);
+        });
+        auto start = MailSlotClock::now();
+        const MailSlotWriteResult cut = system.Write(handle, &byte, 1, seconds(10));
+        const auto cutAfter = MailSlotClock::now() - start;
+        stopper.join();
+        start = MailSlotClock::now();
+        const MailSlotWriteResult later = system.Write(handle, &byte, 1, seconds(10));
+        const auto laterAfter = MailSlotClock::now() - start;
+        system.Close(handle);
+        const bool ok = queued < 100000 && cut.status == MailSlotWriteStatus::Full &&
+                        cutAfter >= milliseconds(150) && cutAfter < seconds(2) &&
+                        later.status == MailSlotWriteStatus::Full && laterAfter < milliseconds(100);
+        std::fprintf(
+            stderr, "queued %zu, cut after %lld ms, later after %lld ms\n", queued,
+            static_cast<long long>(std::chrono::duration_cast<milliseconds>(cutAfter).count()),
+            static_cast<long long>(std::chrono::duration_cast<milliseconds>(laterAfter).count()));
+        std::_Exit(ok ? 0 : 1);
+      },
+      testing::ExitedWithCode(0), "");
 }
 
 TEST_F(MailSlotPosixTest, RootOthersCanWriteIntoIsNotUsed) {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <functional>
 #include <ostream>
 #include <set>
@@ -241,6 +242,144 @@ TEST(MailSlotWriterTest, TemporaryWriterReleasedWhenSendingRaises) {
   EXPECT_THROW(TMailSlotWriter::SendData(u"s", "y", 1, system), std::runtime_error);
   EXPECT_THROW(TMailSlotWriter::SendString(u"s", u"y", system), std::runtime_error);
   EXPECT_EQ(system.log, (Log{"open 1", "write 1 1", "close 1", "open 2", "write 2 1", "close 2"}));
+}
+
+// ---- Waiting for room in a reader's queue ----------------------------------
+
+using std::chrono::milliseconds;
+using std::chrono::seconds;
+using Clock = MailSlotClock;
+
+Clock::time_point At(Clock::duration sinceStart) { return Clock::time_point{} + sinceStart; }
+
+// One Write, `after` the previous one returned.
+struct TimedWrite {
+  Clock::duration after;
+  std::size_t written;
+};
+
+struct WaitCase {
+  const char* name;
+  std::size_t queueLimit;
+  std::size_t queuedAtStart;
+  std::vector<Clock::duration> readTimes;
+  std::vector<TimedWrite> writes;
+  std::vector<Clock::duration> roomWaits;  // what each attempt was allowed
+  Clock::duration waited;                  // the time all the writes took together
+};
+
+void PrintTo(const WaitCase& c, std::ostream* os) { *os << c.name; }
+
+class MailSlotWaitTest : public testing::TestWithParam<WaitCase> {};
+
+TEST_P(MailSlotWaitTest, WaitsAsTheAllowanceAndTheReaderLet) {
+  const auto& c = GetParam();
+  FakeMailSlotSystem system;
+  system.slotExists = true;
+  system.queueLimit = c.queueLimit;
+  system.queued = c.queuedAtStart;
+  for (const auto t : c.readTimes) system.readTimes.insert(At(t));
+  Clock::duration waited{};
+  {
+    TMailSlotWriter writer(u"Lyravox\\Messages", system);
+    for (std::size_t i = 0; i < c.writes.size(); ++i) {
+      system.now += c.writes[i].after;
+      const Clock::time_point start = system.now;
+      EXPECT_EQ(writer.Write("m", 1), c.writes[i].written) << "write " << i;
+      waited += system.now - start;
+    }
+  }
+  EXPECT_EQ(system.roomWaits, c.roomWaits);
+  EXPECT_EQ(waited, c.waited);
+  EXPECT_TRUE(system.held.empty()) << "the writer leaked a handle";
+}
+
+const Clock::duration kNoWait = Clock::duration::zero();
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, MailSlotWaitTest,
+    testing::Values(
+        // The queue is full; the reader reads again 200 ms later, and once
+        // more 250 ms after that: each message waits for it, none is lost,
+        // and the second wait is allowed only what the first left.
+        WaitCase{"ReaderSlowForAMomentLosesNothing",
+                 2,
+                 2,
+                 {milliseconds(200), milliseconds(450)},
+                 {{kNoWait, 1}, {kNoWait, 1}, {kNoWait, 1}},
+                 {milliseconds(500), milliseconds(300), milliseconds(300)},
+                 milliseconds(450)},
+        // A reader that has stopped: the first message waits the whole
+        // allowance and is dropped, its retry does not wait, and neither do
+        // the messages after it.
+        WaitCase{"StoppedReaderCostsOneWaitInAll",
+                 1,
+                 1,
+                 {},
+                 {{kNoWait, 0}, {milliseconds(10), 0}, {milliseconds(10), 0}, {seconds(30), 0}},
+                 {milliseconds(500), kNoWait, kNoWait, kNoWait, kNoWait, kNoWait, kNoWait, kNoWait},
+                 milliseconds(500)},
+        // The stopped reader reads again: the next message goes through
+        // without a wait, and the one after it may wait again, with what has
+        // grown back of the allowance: a tenth of the 2 s that passed.
+        WaitCase{"ReaderBackAfterStoppingIsWaitedForAgain",
+                 1,
+                 1,
+                 {milliseconds(2300), milliseconds(2550)},
+                 {{kNoWait, 0}, {seconds(2), 1}, {kNoWait, 1}},
+                 {milliseconds(500), kNoWait, kNoWait, milliseconds(200)},
+                 milliseconds(550)},
+        // After a long quiet time the allowance is whole again, not more.
+        WaitCase{"AllowanceGrowsBackToItsWholeOnly",
+                 1,
+                 1,
+                 {milliseconds(200), seconds(3600) + milliseconds(500)},
+                 {{kNoWait, 1}, {seconds(3600), 1}},
+                 {milliseconds(500), milliseconds(500)},
+                 milliseconds(500)}),
+    testutil::CaseName());
+
+// A reader that reads, but one message a second while ten come: once its
+// first 500 ms are spent, the writer waits at most a tenth of the time.
+TEST(MailSlotWaitTest, SlowReaderCostsAtMostATenthOfTheTime) {
+  FakeMailSlotSystem system;
+  system.slotExists = true;
+  system.queueLimit = 1;
+  system.ReadEvery(seconds(1), At(seconds(1)), At(seconds(600)));
+  TMailSlotWriter writer(u"Lyravox\\Messages", system);
+  Clock::duration waited{};
+  std::size_t delivered = 0;
+  while (system.now < At(seconds(600))) {
+    const Clock::time_point start = system.now;
+    if (writer.Write("m", 1) == 1) ++delivered;
+    waited += system.now - start;
+    system.now += milliseconds(100);
+  }
+  const Clock::duration elapsed = system.now - At(Clock::duration::zero());
+  EXPECT_LE(waited, kMailSlotWaitAllowance + elapsed / kMailSlotWaitShare);
+  // Still, the reader gets a message at every read.
+  EXPECT_GE(delivered, 599U);
+}
+
+// A write that fails for another reason than a full queue is retried as
+// always, and leaves the writer willing to wait for its next reader.
+TEST(MailSlotWaitTest, FailureOtherThanAFullQueueIsNotTakenForAStoppedReader) {
+  FakeMailSlotSystem system;
+  system.slotExists = true;
+  system.queueLimit = 1;
+  system.queued = 1;
+  TMailSlotWriter writer(u"Lyravox\\Messages", system);
+  EXPECT_EQ(writer.Write("a", 1), 0U);  // full: waits, then the retry does not
+  system.failWrites = true;
+  EXPECT_EQ(writer.Write("b", 1), 0U);  // fails: the reader is gone
+  system.failWrites = false;
+  system.queued = 0;
+  system.now += seconds(10);
+  EXPECT_EQ(writer.Write("c", 1), 1U);
+  EXPECT_EQ(system.roomWaits, (std::vector<Clock::duration>{milliseconds(500), kNoWait, kNoWait,
+                                                            kNoWait, milliseconds(500)}));
+  EXPECT_EQ(system.log, (Log{"open 1", "write 1 1 full", "close 1", "open 2", "write 2 1 full",
+                             "write 2 1", "close 2", "open 3", "write 3 1", "write 3 1"}));
 }
 
 }  // namespace

@@ -25,17 +25,20 @@ class Win32MailSlotSystem final : public IMailSlotSystem {
     return reinterpret_cast<MailSlotHandle>(handle);
   }
 
-  std::optional<std::size_t> Write(MailSlotHandle handle, const std::uint8_t* data,
-                                   std::size_t count) override {
-    if (count > MAXDWORD) return std::nullopt;
+  // A mailslot takes a message at once or not at all: nothing to wait for.
+  MailSlotWriteResult Write(MailSlotHandle handle, const std::uint8_t* data, std::size_t count,
+                            MailSlotClock::duration /*roomWait*/) override {
+    if (count > MAXDWORD) return {};
     DWORD written = 0;
     if (!WriteFile(ToHandle(handle), data, static_cast<DWORD>(count), &written, nullptr)) {
-      return std::nullopt;
+      return {};
     }
-    return static_cast<std::size_t>(written);
+    return {MailSlotWriteStatus::Written, static_cast<std::size_t>(written)};
   }
 
   void Close(MailSlotHandle handle) override { CloseHandle(ToHandle(handle)); }
+
+  MailSlotClock::time_point Now() override { return MailSlotClock::now(); }
 };
 
 }  // namespace
@@ -44,5 +47,8 @@ IMailSlotSystem& DefaultMailSlotSystem() {
   static Win32MailSlotSystem system;
   return system;
 }
+
+// No write ever waits here.
+void platform::CancelMailSlotWaits() noexcept {}
 
 }  // namespace ostrivane
