@@ -138,8 +138,22 @@ int TWin32Application::Run() {
     // Idle. A call queued after this check also posts the wake-up, which
     // ends the wait.
     MainThread::CheckSynchronize();
-    WaitMessage();
+    if (waitHandle_ == nullptr) {
+      WaitMessage();
+    } else if (MsgWaitForMultipleObjects(1, &waitHandle_, FALSE, INFINITE, QS_ALLINPUT) ==
+               WAIT_OBJECT_0) {
+      // A copy: the call may replace it.
+      const auto signalled = onWaitHandle_;
+      Guarded([&] {
+        if (signalled) signalled();
+      });
+    }
   }
+}
+
+void TWin32Application::SetWaitHandle(HANDLE handle, std::function<void()> signalled) {
+  waitHandle_ = handle;
+  onWaitHandle_ = handle != nullptr ? std::move(signalled) : std::function<void()>{};
 }
 
 void TWin32Application::EndLoop() noexcept { PostQuitMessage(0); }

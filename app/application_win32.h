@@ -44,6 +44,12 @@ class TWin32Application final : public IApplication {
   // Ends the message loop (the main window was closed).
   void EndLoop() noexcept;
 
+  // A handle that the loop waits for together with the messages when it
+  // has nothing else to do (the network watch's event): once the handle is
+  // signalled, the loop calls `signalled`, which must take the signal
+  // away. One handle at a time; null removes it.
+  void SetWaitHandle(HANDLE handle, std::function<void()> signalled);
+
   // The session ends (WM_ENDSESSION with TRUE, to any of the program's
   // top-level windows). The system may end the process as soon as the
   // message is answered, so `OnEndSession` must carry out the shutdown
@@ -90,6 +96,8 @@ class TWin32Application final : public IApplication {
   HWND window_ = nullptr;
   HWND mainWindow_ = nullptr;
   bool sessionEnding_ = false;
+  HANDLE waitHandle_ = nullptr;
+  std::function<void()> onWaitHandle_;
   std::vector<std::pair<int, MessageHook>> hooks_;
   int nextHookId_ = 1;
 };

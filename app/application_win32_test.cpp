@@ -102,6 +102,49 @@ TEST_F(ApplicationTest, IdleLoopServesCallsQueuedWithoutWakeUp) {
   EXPECT_TRUE(ranOnMain);
 }
 
+TEST_F(ApplicationTest, SignalledWaitHandleIsServedOnTheMainThreadUntilRemoved) {
+  const HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  ASSERT_NE(event, nullptr);
+  int served = 0;
+  bool onMain = false;
+  app.SetWaitHandle(event, [&] {
+    ResetEvent(event);
+    ++served;
+    onMain = MainThread::IsCurrent();
+    app.EndLoop();
+  });
+  // Signalled while the loop sleeps.
+  std::thread signaller([&] {
+    std::this_thread::sleep_for(100ms);
+    SetEvent(event);
+  });
+  int exitCode = 0;
+  {
+    LoopWatchdog watchdog;
+    exitCode = app.Run();
+  }
+  signaller.join();
+  EXPECT_EQ(exitCode, 0);
+  EXPECT_EQ(served, 1);
+  EXPECT_TRUE(onMain);
+
+  // Removed: the loop sleeps through the signal until the close request.
+  app.SetWaitHandle(nullptr, {});
+  SetEvent(event);
+  std::thread closer([&] {
+    std::this_thread::sleep_for(200ms);
+    PostMessageW(app.Handle(), WM_CLOSE, 0, 0);
+  });
+  {
+    LoopWatchdog watchdog;
+    exitCode = app.Run();
+  }
+  closer.join();
+  EXPECT_EQ(exitCode, 0);
+  EXPECT_EQ(served, 1);
+  CloseHandle(event);
+}
+
 TEST_F(ApplicationTest, TerminateWithoutMainWindowEndsTheLoop) {
   app.Terminate();
   LoopWatchdog watchdog;

@@ -105,7 +105,9 @@ void TMainForm::Destroy() {
   // The components go after FormDestroy: the receiver ends its listener,
   // still handing over what it had read; with the writer gone, such a
   // command is shown but not written. Then the tray icon leaves the
-  // notification area.
+  // notification area. A look at the network that is still waiting is
+  // dropped first: nothing activates the receiver again on the way out.
+  FNetworkWatch.reset();
   FReceiver.reset();
   CoolTrayIcon1.reset();
   siLang1.reset();
@@ -117,6 +119,8 @@ void TMainForm::FormCreate() {
   FReceiver->SetOnReceiveXML([this](TLVUDPReceiver& Sender, std::u16string XML) {
     ReceiverReceiveXML(Sender, std::move(XML));
   });
+  // Before the activation, which may fail: a later change tries again.
+  FNetworkWatch = std::make_unique<TNetworkWatch>(*FReceiver);
   FReceiver->SetActive(true);
   if (!IsGermanUI()) siLangDispatcher1.SetActiveLanguage(2);
 }
@@ -150,6 +154,16 @@ void TMainForm::SendToLyravox(std::u16string_view Action, std::u16string_view Pa
 }
 
 void TMainForm::btnCloseClick() { application_.Terminate(); }
+
+std::optional<std::chrono::milliseconds> TMainForm::NetworkChanged() {
+  if (!FNetworkWatch) return std::nullopt;
+  return FNetworkWatch->Changed(TNetworkWatch::Clock::now());
+}
+
+std::optional<std::chrono::milliseconds> TMainForm::CheckNetwork() {
+  if (!FNetworkWatch) return std::nullopt;
+  return FNetworkWatch->Check(TNetworkWatch::Clock::now());
+}
 
 void TMainForm::ShowInLogBox(std::u16string_view text) { controls_.Memo1.SetText(text); }
 

@@ -3,15 +3,18 @@
 // does is here.
 #pragma once
 
+#include <chrono>
 #include <exception>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
 #include "app/notification_icon.h"
 #include "app/translation.h"
 #include "net/lv_udp.h"
+#include "net/net_watch.h"
 #include "relay/lv_sync.h"
 #include "relay/mailslot.h"
 
@@ -81,6 +84,15 @@ class TMainForm : public IRelayTarget, public ITranslationWindow {
                      std::u16string_view Param2);
   void btnCloseClick();
 
+  // Following the network (net/net_watch.h). The shell passes each notice
+  // of the system's network watch to NetworkChanged and runs a one-shot
+  // timer for the delay answered (restarting it), whose end calls
+  // CheckNetwork, which may answer a delay for the timer to run again.
+  // Nothing is answered before FormCreate and after Destroy.
+  std::optional<std::chrono::milliseconds> NetworkChanged();
+  std::optional<std::chrono::milliseconds> CheckNetwork();
+  [[nodiscard]] TNetworkWatch* NetworkWatch() const noexcept { return FNetworkWatch.get(); }
+
   // IRelayTarget
   void ShowInLogBox(std::u16string_view text) override;
   TMailSlotWriter* Messenger() noexcept override { return FMessenger.get(); }
@@ -111,6 +123,7 @@ class TMainForm : public IRelayTarget, public ITranslationWindow {
   IMailSlotSystem& mailslots_;
   std::unique_ptr<TMailSlotWriter> FMessenger;
   std::unique_ptr<TLVUDPReceiver> FReceiver;
+  std::unique_ptr<TNetworkWatch> FNetworkWatch;  // follows FReceiver's address
   bool destroyed_ = false;
 };
 

@@ -233,6 +233,59 @@ TEST_F(MainFormTest, GermanInterfaceOrFailedStartKeepsTheDesignLanguage) {
   EXPECT_EQ(form->PopupMenu1.Item(0).Caption(), u"&Beenden");
 }
 
+// A notice of the network watch and the look when it is due, as the
+// shell's timer makes it.
+void NoticeAndLook(TMainForm& form, TNetworkWatch::Clock::time_point now) {
+  ASSERT_NE(form.NetworkWatch(), nullptr);
+  const auto delay = form.NetworkWatch()->Changed(now);
+  EXPECT_EQ(form.NetworkWatch()->Check(now + delay), std::nullopt);
+}
+
+TEST_F(MainFormTest, NetworkChangeActivatesTheReceiverOnTheNewAddressWithoutReport) {
+  auto form = MakeForm();
+  form->Create();
+  const auto* receiver = form->Receiver();
+  udp.addresses = {{false, "10.0.0.9", 3}};
+  NoticeAndLook(*form, TNetworkWatch::Clock::now());
+  EXPECT_EQ(form->Receiver(), receiver) << "the same receiver, activated again";
+  EXPECT_TRUE(receiver->Active());
+  ASSERT_TRUE(receiver->ChosenAddress().has_value());
+  EXPECT_EQ(receiver->ChosenAddress()->address, "10.0.0.9");
+  EXPECT_TRUE(app.reports.empty());
+}
+
+TEST_F(MainFormTest, OnlyTheStartUpFailureIsReportedAndANetworkChangeRetries) {
+  udp.failOn = "bind";
+  auto form = MakeForm();
+  form->Create();
+  ASSERT_EQ(app.reports.size(), 1U);
+  const auto now = TNetworkWatch::Clock::now();
+  NoticeAndLook(*form, now);
+  EXPECT_FALSE(form->Receiver()->Active());
+  EXPECT_EQ(app.reports.size(), 1U) << "a failed look is not reported";
+  udp.failOn.clear();
+  NoticeAndLook(*form, now + 1h);
+  EXPECT_TRUE(form->Receiver()->Active());
+  EXPECT_EQ(app.reports.size(), 1U);
+}
+
+TEST_F(MainFormTest, NetworkNoticesMeanNothingBeforeCreationAndAfterShutdown) {
+  auto form = MakeForm();
+  EXPECT_EQ(form->NetworkChanged(), std::nullopt);
+  EXPECT_EQ(form->CheckNetwork(), std::nullopt);
+  form->Create();
+  EXPECT_EQ(form->NetworkChanged(), kNetworkQuietPeriod);
+  // Shutdown with the look waiting: the look is dropped with the receiver.
+  udp.addresses = {{false, "10.0.0.9", 3}};
+  const int sockets = udp.Created();
+  form->Destroy();
+  EXPECT_EQ(form->NetworkWatch(), nullptr);
+  EXPECT_EQ(form->CheckNetwork(), std::nullopt);
+  EXPECT_EQ(form->NetworkChanged(), std::nullopt);
+  EXPECT_EQ(udp.Created(), sockets) << "nothing activated on the way out";
+  EXPECT_EQ(udp.OpenSockets(), 0);
+}
+
 TEST_F(MainFormTest, TrayMenuEntryClosesTheWindowAndTheIconGoesLast) {
   auto form = MakeForm();
   form->Create();

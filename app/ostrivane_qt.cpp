@@ -8,15 +8,20 @@
 #include <QGuiApplication>
 #include <QMessageBox>
 #include <QSocketNotifier>
+#include <QTimer>
 #include <array>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <exception>
+#include <memory>
+#include <optional>
 
 #include "app/exception_report.h"
 #include "app/logical_dpi_qt.h"
 #include "app/main_form_qt.h"
 #include "app/modules.h"
+#include "net/net_watch_platform.h"
 #include "net/udp_platform.h"
 #include "relay/mailslot_platform.h"
 #include "support/dimports.h"
@@ -123,6 +128,30 @@ int main(int argc, char** argv) {
       [[maybe_unused]] const ssize_t ignored = ::read(g_signalPipe[0], &byte, 1);
       window.Form().btnCloseClick();
     });
+
+    // Following the network: the event loop watches the netlink socket of
+    // the network watch like any other descriptor, so its notices reach the
+    // main thread without a thread of their own. A notice (re)starts a
+    // one-shot timer; its end lets the window look at the addresses. The
+    // watch is opened before the receiver's first activation, so that no
+    // change after the first look at the addresses goes unnoticed.
+    const platform::NetworkWatchPtr networkWatch = platform::OpenNetworkWatch();
+    QTimer networkTimer;
+    networkTimer.setSingleShot(true);
+    const auto followUp = [&networkTimer](std::optional<std::chrono::milliseconds> delay) {
+      if (delay) networkTimer.start(*delay);
+    };
+    QObject::connect(&networkTimer, &QTimer::timeout,
+                     [&] { followUp(window.Form().CheckNetwork()); });
+    std::unique_ptr<QSocketNotifier> networkNotifier;
+    if (networkWatch) {
+      networkNotifier = std::make_unique<QSocketNotifier>(
+          static_cast<qintptr>(platform::Waitable(*networkWatch)), QSocketNotifier::Read);
+      QObject::connect(networkNotifier.get(), &QSocketNotifier::activated, [&] {
+        if (platform::TakeNetworkChanges(*networkWatch)) followUp(window.Form().NetworkChanged());
+      });
+    }
+
     window.Form().Create();
     if (!application.Terminated()) result = QApplication::exec();
     window.Form().Destroy();

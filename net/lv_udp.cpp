@@ -19,6 +19,13 @@ bool IsIPv4MulticastGroup(std::string_view text) {
 
 }  // namespace
 
+std::optional<LocalAddress> FirstIPv4Address(const std::vector<LocalAddress>& addresses) {
+  const auto first = std::find_if(addresses.begin(), addresses.end(),
+                                  [](const LocalAddress& a) { return !a.ipv6; });
+  if (first == addresses.end()) return std::nullopt;
+  return *first;
+}
+
 // --- listener thread -------------------------------------------------------
 
 TMulticastListenerThread::TMulticastListenerThread(TMulticastClient& client,
@@ -154,10 +161,9 @@ void TLVUDPReceiver::SetActive(bool value) {
       // A new activation binds the first IPv4 address the system lists now.
       FMCReceiver->Deactivate();
       FMCReceiver->ClearBinding();
-      const auto addresses = FMCReceiver->Platform().LocalAddresses();
-      const auto first = std::find_if(addresses.begin(), addresses.end(),
-                                      [](const LocalAddress& a) { return !a.ipv6; });
-      if (first != addresses.end()) FMCReceiver->SetBinding(first->address);
+      FAddress.reset();
+      FAddress = ChooseAddress();
+      if (FAddress) FMCReceiver->SetBinding(FAddress->address);
     }
   }
   // Bring the client to the state written. Writing true again after a failed
@@ -167,6 +173,10 @@ void TLVUDPReceiver::SetActive(bool value) {
   } else {
     FMCReceiver->Deactivate();
   }
+}
+
+std::optional<LocalAddress> TLVUDPReceiver::ChooseAddress() {
+  return FirstIPv4Address(FMCReceiver->Platform().LocalAddresses());
 }
 
 void TLVUDPReceiver::MCReceiverIPMCastRead(TMulticastClient& /*Sender*/, const Bytes& AData,

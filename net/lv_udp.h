@@ -11,6 +11,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -24,6 +25,11 @@ inline constexpr std::uint16_t kRemotePort = 19151;
 inline constexpr char kRemoteGroup[] = "224.0.0.1";
 inline constexpr std::size_t kReceiveBufferSize = 8192;
 inline constexpr std::chrono::milliseconds kListenerWait{1000};
+
+// The address the receiver binds: the first IPv4 entry of the list of local
+// addresses, in the system's order; nothing when the list holds none (the
+// receiver then listens on the wildcard address).
+std::optional<LocalAddress> FirstIPv4Address(const std::vector<LocalAddress>& addresses);
 
 // One socket and its parameters.
 struct TSocketBinding {
@@ -119,6 +125,15 @@ class TLVUDPReceiver {
   // activation's errors. A failed activation is retried by writing true again.
   void SetActive(bool value);
 
+  // The address that an activation would bind now: FirstIPv4Address of the
+  // system's list. Raises the listing's error.
+  [[nodiscard]] std::optional<LocalAddress> ChooseAddress();
+  // The address chosen by the last activation that wrote true (nothing: the
+  // wildcard address, or no activation yet).
+  [[nodiscard]] const std::optional<LocalAddress>& ChosenAddress() const noexcept {
+    return FAddress;
+  }
+
   // Read as well as written, like the property it stands for; the window
   // only writes it.
   [[nodiscard]] const TLVReceiveXML& OnReceiveXML() const noexcept { return FOnReceiveXML; }
@@ -132,6 +147,7 @@ class TLVUDPReceiver {
   std::unique_ptr<TMulticastClient> FMCReceiver;
   TLVReceiveXML FOnReceiveXML;
   bool FActive = false;
+  std::optional<LocalAddress> FAddress;
 };
 
 }  // namespace ostrivane

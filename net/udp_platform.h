@@ -19,6 +19,12 @@ namespace ostrivane {
 struct LocalAddress {
   bool ipv6 = false;
   std::string address;  // dotted text for IPv4
+  // The system's number of the interface that holds the address; a new
+  // number for the same address means that the interface was replaced (an
+  // adapter unplugged and plugged in again). 0 where the system gives none.
+  unsigned interfaceIndex = 0;
+
+  bool operator==(const LocalAddress&) const = default;
 };
 
 // One blocking IPv4 UDP socket. Errors of set-up calls are raised as

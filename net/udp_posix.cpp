@@ -342,12 +342,14 @@ class PosixUdpPlatform final : public IUdpPlatform {
         sockaddr_in sin{};
         std::memcpy(&sin, ifa->ifa_addr, sizeof sin);
         ::inet_ntop(AF_INET, &sin.sin_addr, text.data(), text.size());
-        result.push_back({false, text.data()});
+        // The name may be an address label ("eth0:1"); the system reads
+        // the interface's own name from it.
+        result.push_back({false, text.data(), ::if_nametoindex(ifa->ifa_name)});
       } else if (ifa->ifa_addr->sa_family == AF_INET6) {
         sockaddr_in6 sin6{};
         std::memcpy(&sin6, ifa->ifa_addr, sizeof sin6);
         ::inet_ntop(AF_INET6, &sin6.sin6_addr, text.data(), text.size());
-        result.push_back({true, text.data()});
+        result.push_back({true, text.data(), ::if_nametoindex(ifa->ifa_name)});
       }
     }
     return result;

@@ -279,14 +279,14 @@ std::vector<LocalAddress> AdaptersAddresses(GetAdaptersAddressesFunction getAdap
           unicast->Address.iSockaddrLength >= static_cast<INT>(sizeof(sockaddr_in))) {
         sockaddr_in sin{};
         std::memcpy(&sin, address, sizeof sin);
-        addresses.push_back({false, IPv4Text(FromSystemAddress(sin.sin_addr))});
+        addresses.push_back({false, IPv4Text(FromSystemAddress(sin.sin_addr)), adapter->IfIndex});
       } else if (address->sa_family == AF_INET6 &&
                  unicast->Address.iSockaddrLength >= static_cast<INT>(sizeof(sockaddr_in6))) {
         sockaddr_in6 sin6{};
         std::memcpy(&sin6, address, sizeof sin6);
         std::array<char, INET6_ADDRSTRLEN> text{};
         if (::inet_ntop(AF_INET6, &sin6.sin6_addr, text.data(), text.size()) != nullptr) {
-          addresses.push_back({true, text.data()});
+          addresses.push_back({true, text.data(), adapter->Ipv6IfIndex});
         }
       }
     }
@@ -337,7 +337,7 @@ std::vector<LocalAddress> AdaptersInfo() {
           unidirectional.end()) {
         continue;
       }
-      addresses.push_back({false, text});
+      addresses.push_back({false, text, adapter->Index});
     }
   }
   return addresses;

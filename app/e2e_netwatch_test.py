@@ -1,0 +1,234 @@
+#!/usr/bin/env python3
+"""End-to-end tests of the relay following the network: the real `ostrivane`
+binary started before the network is there, or running while its interface
+is replaced or its address changes, with real datagrams.
+
+Everything runs inside a network namespace of the test's own (the script
+re-executes itself under `unshare --net --map-root-user`); each test makes
+the namespace's links itself, starting from loopback alone, so no datagram
+ever reaches the machine's own interfaces.
+
+Usage: e2e_netwatch_test.py --ostrivane PATH [unittest options]
+"""
+import argparse
+import os
+import socket
+import struct
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "scripts"))
+import ostrivane_harness as harness  # noqa: E402
+from ostrivane_harness import GROUP, HEADER, HOST_ADDR, HOST_IF, PEER_ADDR  # noqa: E402
+
+OSTRIVANE = None
+
+# How soon after a change the relay must relay again: the watch waits for
+# half a second of quiet, then activates the receiver anew.
+FOLLOW = 5.0
+
+# A second veth pair, for an address on another interface.
+OTHER_IF, OTHER_PEER_IF = "vc", "vd"
+OTHER_ADDR, OTHER_PEER_ADDR = "10.98.0.1", "10.98.0.2"
+
+
+def ip(*args):
+    # Never the machine's own links: only inside the namespace of our own.
+    if not harness.inside_own_namespace():
+        raise RuntimeError("network set-up outside a namespace of our own")
+    subprocess.run(["ip", *args], check=True)
+
+
+def links():
+    listing = subprocess.run(["ip", "-o", "link", "show"], capture_output=True, text=True,
+                             check=True).stdout
+    return [line.split(":")[1].strip().split("@")[0] for line in listing.splitlines()]
+
+
+def loopback_only():
+    """The namespace with loopback alone: every veth pair deleted."""
+    harness.bring_up_loopback()
+    for name in (HOST_IF, OTHER_IF):
+        if name in links():
+            ip("link", "del", name)
+
+
+def link_is_up(name):
+    link = subprocess.run(["ip", "-o", "link", "show", name], capture_output=True,
+                          text=True).stdout
+    return "LOWER_UP" in link and "state UP" in link
+
+
+def interface_index(name):
+    # /sys shows the machine's own interfaces even inside the namespace.
+    link = subprocess.run(["ip", "-o", "link", "show", name], capture_output=True, text=True,
+                          check=True).stdout
+    return int(link.split(":")[0])
+
+
+def second_pair():
+    """A veth pair after va/vb in the system's order: vc (OTHER_ADDR) before
+    vd (OTHER_PEER_ADDR), both up."""
+    ip("link", "add", "w0", "type", "veth", "peer", "name", "w1")
+    # Which end comes first is the kernel's choice: that one becomes vc.
+    host, peer = [n for n in links() if n in ("w0", "w1")]
+    ip("link", "set", host, "name", OTHER_IF)
+    ip("link", "set", peer, "name", OTHER_PEER_IF)
+    for name, addr in ((OTHER_IF, OTHER_ADDR), (OTHER_PEER_IF, OTHER_PEER_ADDR)):
+        ip("addr", "add", addr + "/24", "dev", name)
+        ip("link", "set", name, "up")
+        for key, value in (("accept_local", "1"), ("rp_filter", "0")):
+            with open("/proc/sys/net/ipv4/conf/%s/%s" % (name, key), "w") as f:
+                f.write(value)
+    if not harness.wait_for(lambda: all(link_is_up(n) for n in (OTHER_IF, OTHER_PEER_IF))):
+        raise RuntimeError("the veth pair %s/%s did not come up" % (OTHER_IF, OTHER_PEER_IF))
+
+
+class LinkSender(harness.UdpSender):
+    """Multicast out of the interface `name`, which may have no address."""
+
+    def __init__(self, name):
+        self.sock = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+        # struct ip_mreqn: no group, no address, the interface's number.
+        self.sock.setsockopt(socket.IPPROTO_IP, socket.IP_MULTICAST_IF,
+                             struct.pack("=4s4si", bytes(4), bytes(4), interface_index(name)))
+        self.sock.setsockopt(socket.IPPROTO_IP, socket.IP_MULTICAST_TTL, 1)
+
+
+class FollowTest(unittest.TestCase):
+    def setUp(self):
+        loopback_only()
+        self.dir = tempfile.TemporaryDirectory()
+        self.endpoint = harness.UnixSlotReader(self.dir.name)
+        self.relays = []
+
+    def tearDown(self):
+        codes = [relay.stop() for relay in self.relays]
+        errors = [relay.error_output() for relay in self.relays]
+        for relay in self.relays:
+            relay.close()
+        self.endpoint.close()
+        self.dir.cleanup()
+        loopback_only()
+        self.assertEqual(codes, [0] * len(codes), errors)
+
+    def start_relay(self):
+        relay = harness.Program(OSTRIVANE, harness.relay_env(self.dir.name))
+        self.relays.append(relay)
+        self.assertTrue(relay.wait_bound(), relay.error_output())
+        return relay
+
+    def send_until_relayed(self, text, to=GROUP, via=PEER_ADDR, timeout=FOLLOW):
+        """Sends the command every fifth of a second until it is relayed;
+        answers how long that took, or None when it never was."""
+        started = time.monotonic()
+        with harness.UdpSender(via) as out:
+            while time.monotonic() - started < timeout:
+                out.send(HEADER + text, to)
+                if self.endpoint.receive(0.2) == text:
+                    taken = time.monotonic() - started
+                    # Copies sent while the first was on its way.
+                    self.assertEqual(set(self.endpoint.quiet()) - {text}, set())
+                    return taken
+        return None
+
+    def assertFollows(self, text, to=GROUP, via=PEER_ADDR):
+        taken = self.send_until_relayed(text, to, via)
+        self.assertIsNotNone(taken, "%r to %s was not relayed within %.0f s" % (text, to, FOLLOW))
+        print("\n  (%r relayed after %.2f s)" % (text.decode(), taken), file=sys.stderr)
+
+    def assertNotRelayed(self, texts_and_targets, then, then_to=GROUP, via=PEER_ADDR):
+        """Sends each (text, to), then `then` to `then_to`: only `then` is
+        relayed."""
+        with harness.UdpSender(via) as out:
+            for text, to in texts_and_targets:
+                out.send(HEADER + text, to)
+            out.send(HEADER + then, then_to)
+        self.assertEqual(self.endpoint.receive_all(1, 5.0), [then])
+        self.assertEqual(self.endpoint.quiet(), [])
+
+    def test_network_that_comes_up_after_the_start(self):
+        relay = self.start_relay()
+        # Only loopback: the relay listens on the wildcard address.
+        time.sleep(0.3)
+        harness.make_veth_pair()
+        self.assertFollows(b"network is up")
+        self.assertTrue(relay.alive())
+
+    def test_interface_replaced(self):
+        harness.make_veth_pair()
+        self.start_relay()
+        self.assertFollows(b"before")
+        old_index = interface_index(HOST_IF)
+        ip("link", "del", HOST_IF)
+        harness.make_veth_pair()
+        self.assertNotEqual(interface_index(HOST_IF), old_index, "the same interface number")
+        self.assertFollows(b"on the new interface")
+
+    def test_address_changed(self):
+        harness.make_veth_pair()
+        self.start_relay()
+        self.assertFollows(b"before")
+        new = "10.99.0.3"
+        ip("addr", "del", HOST_ADDR + "/24", "dev", HOST_IF)
+        ip("addr", "add", new + "/24", "dev", HOST_IF)
+        self.assertFollows(b"to the new address", to=new)
+        self.assertFollows(b"to the group", to=GROUP)
+        # The old address comes back behind the new one: the relay stays on
+        # the first, and unicast to the old one is not received.
+        ip("addr", "add", HOST_ADDR + "/24", "dev", HOST_IF)
+        time.sleep(1.5)
+        self.assertNotRelayed([(b"to the old address", HOST_ADDR)], b"to the new one", new)
+
+    def test_first_address_moves_to_another_interface(self):
+        harness.make_veth_pair()
+        second_pair()
+        self.start_relay()
+        self.assertFollows(b"on va")
+        # The va/vb pair loses its addresses: the first usable one is vc's.
+        ip("addr", "flush", "dev", HOST_IF)
+        ip("addr", "flush", "dev", harness.PEER_IF)
+        self.assertFollows(b"on vc", via=OTHER_PEER_ADDR)
+        # The group is heard on vc, and no longer on va.
+        with LinkSender(harness.PEER_IF) as on_va, harness.UdpSender(OTHER_PEER_ADDR) as on_vc:
+            on_va.send(HEADER + b"on va again", GROUP)
+            on_vc.send(HEADER + b"on vc again", GROUP)
+        self.assertEqual(self.endpoint.receive_all(1, 5.0), [b"on vc again"])
+        self.assertEqual(self.endpoint.quiet(), [])
+
+    def test_second_copy_keeps_failing_quietly(self):
+        harness.make_veth_pair()
+        first = self.start_relay()
+        second = harness.Program(OSTRIVANE, harness.relay_env(self.dir.name))
+        self.relays.append(second)
+        report = "Could not bind socket. Address and port are already in use."
+        self.assertTrue(harness.wait_for(lambda: report in second.error_output(), 10.0))
+        # Changes that make both try again: the interface replaced, an
+        # address added. Whichever binds first relays; the other fails
+        # without a word.
+        ip("link", "del", HOST_IF)
+        harness.make_veth_pair()
+        self.assertFollows(b"one copy relays")
+        ip("addr", "add", "10.99.0.7/24", "dev", HOST_IF)
+        time.sleep(1.5)
+        self.assertTrue(second.alive() and first.alive())
+        self.assertEqual(second.error_output().count(report), 1,
+                         "only the start-up failure is reported")
+        self.assertNotRelayed([], b"once")
+
+
+def main():
+    global OSTRIVANE
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--ostrivane", required=True)
+    args, rest = parser.parse_known_args()
+    OSTRIVANE = os.path.abspath(args.ostrivane)
+    harness.enter_own_namespace("OSTRIVANE_E2E_NETWATCH_NETNS")
+    unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
+
+
+if __name__ == "__main__":
+    main()
