@@ -1,5 +1,6 @@
 #include "app/main_form_qt.h"
 
+#include <QEvent>
 #include <QFont>
 #include <QString>
 
@@ -66,19 +67,20 @@ class QtWindowTexts final : public ITranslatable {
   int charset_ = 1;  // DEFAULT_CHARSET
 };
 
+// The log box's lines, through the log box.
 class QtMemoLines final : public ITranslatable {
  public:
-  explicit QtMemoLines(QPlainTextEdit& memo) : memo_(memo) {}
+  explicit QtMemoLines(ITextControl& memo) : memo_(memo) {}
   [[nodiscard]] std::optional<std::u16string> GetText(TTextProperty property) const override {
     if (property != TTextProperty::Lines) return std::nullopt;
-    return FromQString(memo_.toPlainText());
+    return memo_.Text();
   }
   void SetText(TTextProperty property, std::u16string_view text) override {
-    if (property == TTextProperty::Lines) memo_.setPlainText(ToQString(text));
+    if (property == TTextProperty::Lines) memo_.SetText(text);
   }
 
  private:
-  QPlainTextEdit& memo_;
+  ITextControl& memo_;
 };
 
 }  // namespace
@@ -99,6 +101,11 @@ void QtLineEditText::SetText(std::u16string_view text) { edit_.setText(ToQString
 
 std::u16string QtMemoText::Text() const { return FromQString(memo_.toPlainText()); }
 void QtMemoText::SetText(std::u16string_view text) { memo_.setPlainText(ToQString(text)); }
+
+bool QtLogBoxRealizer::eventFilter(QObject* /*watched*/, QEvent* event) {
+  if (event->type() == QEvent::Show) logBox_.Realize();
+  return false;
+}
 
 QtMainWindow::QtMainWindow(IApplication& application, IUdpPlatform& udp, bool withTray)
     : window_(std::make_unique<QWidget>()) {
@@ -133,15 +140,18 @@ QtMainWindow::QtMainWindow(IApplication& application, IUdpPlatform& udp, bool wi
   param1Text_ = std::make_unique<QtLineEditText>(*edParam1);
   param2Text_ = std::make_unique<QtLineEditText>(*edParam2);
   memoText_ = std::make_unique<QtMemoText>(*Memo1);
+  logBox_ = std::make_unique<TLogBox>(*memoText_);
+  logBoxRealizer_ = std::make_unique<QtLogBoxRealizer>(*logBox_);
+  Memo1->installEventFilter(logBoxRealizer_.get());
   design_.Add(u"TMainForm", std::make_unique<QtWindowTexts>(w));
   design_.Add(u"TntLabel1", std::make_unique<QtCaption<QLabel>>(*TntLabel1));
   design_.Add(u"TntLabel2", std::make_unique<QtCaption<QLabel>>(*TntLabel2));
   design_.Add(u"TntLabel3", std::make_unique<QtCaption<QLabel>>(*TntLabel3));
   design_.Add(u"TntButton1", std::make_unique<QtCaption<QPushButton>>(*TntButton1));
-  design_.Add(u"Memo1", std::make_unique<QtMemoLines>(*Memo1));
+  design_.Add(u"Memo1", std::make_unique<QtMemoLines>(*logBox_));
   area_ = std::make_unique<QtNotificationArea>(withTray);
   form_ = std::make_unique<TMainForm>(
-      TMainForm::Controls{*actionText_, *param1Text_, *param2Text_, *memoText_, design_, *area_},
+      TMainForm::Controls{*actionText_, *param1Text_, *param2Text_, *logBox_, design_, *area_},
       application, udp);
   area_->SetIconHandler([this](TIconMessage message) {
     if (form_ && form_->CoolTrayIcon1) form_->CoolTrayIcon1->HandleIconMessage(message);

@@ -3,6 +3,7 @@
 
 #include <QLabel>
 #include <QLineEdit>
+#include <QObject>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QWidget>
@@ -28,9 +29,20 @@ class QtMemoText final : public ITextControl {
   explicit QtMemoText(QPlainTextEdit& memo) : memo_(memo) {}
   [[nodiscard]] std::u16string Text() const override;
   void SetText(std::u16string_view text) override;
+  [[nodiscard]] bool Visible() const override { return memo_.isVisible(); }
 
  private:
   QPlainTextEdit& memo_;
+};
+
+// Hands the log box's kept text to its widget as the widget is shown.
+class QtLogBoxRealizer final : public QObject {
+ public:
+  explicit QtLogBoxRealizer(const TLogBox& logBox) : logBox_(logBox) {}
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  const TLogBox& logBox_;
 };
 
 // The texts of the window and its controls, by design name, for the
@@ -57,6 +69,8 @@ class QtMainWindow {
   [[nodiscard]] QWidget& Widget() noexcept { return *window_; }
   [[nodiscard]] TMainForm& Form() noexcept { return *form_; }
   [[nodiscard]] QtNotificationArea& NotificationArea() noexcept { return *area_; }
+  [[nodiscard]] QPlainTextEdit& LogBoxWidget() noexcept { return *Memo1; }
+  [[nodiscard]] QtDesignComponents& Design() noexcept { return design_; }
 
  private:
   // Declared first, destroyed last: the controls below are its children.
@@ -73,6 +87,8 @@ class QtMainWindow {
   std::unique_ptr<QtLineEditText> param1Text_;
   std::unique_ptr<QtLineEditText> param2Text_;
   std::unique_ptr<QtMemoText> memoText_;
+  std::unique_ptr<TLogBox> logBox_;
+  std::unique_ptr<QtLogBoxRealizer> logBoxRealizer_;
   QtDesignComponents design_;
   std::unique_ptr<QtNotificationArea> area_;
   std::unique_ptr<TMainForm> form_;
