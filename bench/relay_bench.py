@@ -22,7 +22,7 @@ The relays take turns, in rounds. Each turn:
   paced       1000 commands a second, each sent on time
 each with 100-byte and 8000-byte commands (the text after the header), giving
 the commands relayed per second, the p50 and p99 latency from send to
-arrival, the datagrams lost, and the relay's CPU time per command; then the
+arrival, the datagrams lost, and the relay's CPU time and context switches per command; then the
 memory again, after the load. The table shows the median over the rounds
 and each relay's ratio to socat.
 
@@ -58,9 +58,8 @@ WINDOW = 64
 PACE_PER_SECOND = 1000
 # A command that has not arrived after this long is lost.
 LOST_AFTER = 0.25
-RELAY_NAMES = ("ostrivane", "socat", "minimal", "before")
-TITLES = {"ostrivane": "Ostrivane", "socat": "socat", "minimal": "minimal relay",
-          "before": "Ostrivane before"}
+RELAY_NAMES = ("ostrivane", "socat", "minimal")
+TITLES = {"ostrivane": "Ostrivane", "socat": "socat", "minimal": "minimal relay"}
 
 _NUMBER = re.compile(rb'n="(\d{9})"')
 
@@ -318,7 +317,8 @@ def one_turn(relay, remote, endpoint, args, perf_file=None):
     program = relay.start()
     profiler = None
     try:
-        result["ready_ms"] = wait_ready(program, remote, endpoint, started) * 1000
+        result["ready_ms"] = wait_ready(program, remote, endpoint, started,
+                                        args.ready_timeout) * 1000
         time.sleep(1.0)
         cpu0, sw0 = cpu_and_switches(program.pid)
         t0 = time.perf_counter()
@@ -339,16 +339,17 @@ def one_turn(relay, remote, endpoint, args, perf_file=None):
         for mode in args.modes:
             for size in args.sizes:
                 count = args.count[mode]
-                cpu0, _ = cpu_and_switches(program.pid)
+                cpu0, sw0 = cpu_and_switches(program.pid)
                 latencies, lost, elapsed = RUNNERS[mode](remote, endpoint, numbers, size, count,
                                                          args.budget)
-                cpu1, _ = cpu_and_switches(program.pid)
+                cpu1, sw1 = cpu_and_switches(program.pid)
                 key = "%s_%d" % (mode, size)
                 result[key + "_per_s"] = len(latencies) / (elapsed / 1e9)
                 result[key + "_p50_us"] = percentile(latencies, 0.5) / 1000
                 result[key + "_p99_us"] = percentile(latencies, 0.99) / 1000
                 result[key + "_lost"] = lost
                 result[key + "_cpu_us"] = (cpu1 - cpu0) / 1000 / max(1, len(latencies))
+                result[key + "_switches"] = (sw1 - sw0) / max(1, len(latencies))
                 endpoint.drain(0.05)
         if profiler is not None:
             profiler.send_signal(signal.SIGINT)
@@ -389,6 +390,9 @@ def rows(args):
             out.append((key + "_lost", "%s, %d B: lost" % (label, size), "%d", -1))
             out.append((key + "_cpu_us", "%s, %d B: relay CPU per command, us" % (label, size),
                         "%.1f", -1))
+            out.append((key + "_switches",
+                        "%s, %d B: relay context switches per command" % (label, size), "%.2f",
+                        -1))
     out += [
         ("idle_cpu_us_per_s", "idle: CPU, us per s", "%.0f", -1),
         ("idle_wakeups_per_s", "idle: wake-ups per s", "%.1f", -1),
@@ -462,13 +466,14 @@ def make_relays(args, runtime_dir, endpoint_path):
     relays = {
         "ostrivane": Relay("ostrivane", [args.ostrivane or os.path.join(build, "app", "ostrivane")],
                            env),
-        "before": Relay("before", [args.before or "-"], env),
         "socat": Relay("socat", ["socat", "-u",
                                  "UDP4-RECV:%d,ip-add-membership=%s:%s" % (PORT, GROUP, HOST_ADDR),
                                  "UNIX-SENDTO:%s" % endpoint_path], env),
         "minimal": Relay("minimal", [os.path.join(build, "bench", "minimal-relay"), HOST_ADDR,
                                      endpoint_path], env),
     }
+    for name, path in args.variant:
+        relays[name] = Relay(name, [os.path.abspath(path)], env)
     return [relays[n] for n in args.relays]
 
 
@@ -476,8 +481,9 @@ def parse_args():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--build", default=os.path.join(HERE, "..", "build", "linux"))
     parser.add_argument("--ostrivane", help="the relay program (default: in --build)")
-    parser.add_argument("--before", help="another build of the relay, measured as the relay "
-                                         "\"before\" (add it to --relays)")
+    parser.add_argument("--variant", action="append", default=[], metavar="NAME=PATH",
+                        help="another build of the relay, measured as the relay NAME "
+                             "(name it in --relays too)")
     parser.add_argument("--rounds", type=int, default=3)
     parser.add_argument("--relays", default="ostrivane,socat,minimal",
                         help="which relays, in turn order (default: %(default)s)")
@@ -488,6 +494,8 @@ def parse_args():
     parser.add_argument("--paced", type=int, default=2000, help="commands at 1000/s")
     parser.add_argument("--budget", type=float, default=10.0,
                         help="seconds after which a closed loop or window run sends no more")
+    parser.add_argument("--ready-timeout", type=float, default=10.0,
+                        help="seconds a relay may take to relay its first datagram")
     parser.add_argument("--idle", type=float, default=5.0, help="seconds of idle measurement")
     parser.add_argument("--markdown", action="store_true", help="the table in Markdown")
     parser.add_argument("--json", help="write every turn's figures to this file")
@@ -499,11 +507,12 @@ def parse_args():
     args.modes = [m for m in args.modes.split(",") if m]
     args.sizes = [int(s) for s in args.sizes.split(",") if s]
     args.count = {"closed": args.closed, "window": args.window, "paced": args.paced}
+    args.variant = [tuple(v.split("=", 1)) for v in args.variant]
+    for name, _ in args.variant:
+        TITLES[name] = name
     for r in args.relays:
-        if r not in RELAY_NAMES:
+        if r not in RELAY_NAMES and r not in dict(args.variant):
             parser.error("unknown relay %s" % r)
-    if ("before" in args.relays) != (args.before is not None):
-        parser.error("--before and the relay \"before\" go together")
     for m in args.modes:
         if m not in MODES:
             parser.error("unknown mode %s" % m)
