@@ -214,7 +214,8 @@ TEST_F(MainWindowTest, HiddenLogBoxIsGivenTheLastCommandOnlyWhenReadOrShown) {
   EXPECT_EQ(slots.delivered.size(), 3U);
   EXPECT_EQ(TextOf(memo), ToWide(line)) << "read from outside, it has the last command";
   EXPECT_EQ(SetTextCounter::count, 1);
-  EXPECT_EQ(SendMessageW(memo, EM_GETLINECOUNT, 0, 0), 1);
+  // The box breaks the long line into many; asking is reading again.
+  EXPECT_GT(SendMessageW(memo, EM_GETLINECOUNT, 0, 0), 1);
   EXPECT_EQ(SetTextCounter::count, 1) << "handed over once";
 
   // Shown, the log box takes each command at once.
