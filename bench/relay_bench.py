@@ -30,8 +30,17 @@ socat runs as a user who only wants datagrams moved would run it:
   socat -u UDP4-RECV:19151,ip-add-membership=224.0.0.1:<address> UNIX-SENDTO:<path>
 It forwards datagrams whole (header included) and checks nothing.
 
+With --windows, the same modes run against the Windows build under Wine:
+Ostrivane.exe and the minimal relay built for Windows (minimal-relay.exe),
+in network, mount and process namespaces with a Wine server and an X server
+of the run's own. slot-bridge.exe owns the mailslot and hands each message
+on to the script over loopback UDP, for both relays alike; the ratios are to
+the minimal relay, since Wine is not Windows. The CPU and memory figures are
+those of the relay's own process (Wine's server works for it besides).
+
 Usage: bench/relay_bench.py [--build build/linux] [--rounds 3] [--markdown]
-       scripts/bench builds what it needs and runs this.
+       bench/relay_bench.py --windows [--build build/windows]
+       scripts/bench builds what it needs and runs this (--windows too).
 """
 import argparse
 import json
@@ -59,7 +68,8 @@ PACE_PER_SECOND = 1000
 # A command that has not arrived after this long is lost.
 LOST_AFTER = 0.25
 RELAY_NAMES = ("ostrivane", "socat", "minimal")
-TITLES = {"ostrivane": "Ostrivane", "socat": "socat", "minimal": "minimal relay"}
+TITLES = {"ostrivane": "Ostrivane", "socat": "socat", "minimal": "minimal relay",
+          "ostrivane.exe": "Ostrivane.exe (Wine)", "minimal.exe": "minimal relay .exe (Wine)"}
 
 _NUMBER = re.compile(rb'n="(\d{9})"')
 
@@ -122,14 +132,22 @@ def memory_kib(pid):
 # ---- The two ends ---------------------------------------------------------------------
 
 class Endpoint:
-    """The Unix datagram socket the relays deliver to."""
+    """Where the relayed commands arrive: the Unix datagram socket the relays
+    deliver to on Linux (`path`), or, for Windows relays under Wine, the UDP
+    port on loopback that slot-bridge.exe hands the slot's messages on to
+    (`port`)."""
 
-    def __init__(self, path):
+    def __init__(self, path=None, port=None):
         self.path = path
-        os.makedirs(os.path.dirname(path), mode=0o700, exist_ok=True)
-        self.sock = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
-        self.sock.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 4 << 20)
-        self.sock.bind(path)
+        if path is not None:
+            os.makedirs(os.path.dirname(path), mode=0o700, exist_ok=True)
+            self.sock = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
+            self.sock.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 4 << 20)
+            self.sock.bind(path)
+        else:
+            self.sock = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+            self.sock.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 4 << 20)
+            self.sock.bind(("127.0.0.1", port))
         self.sock.setblocking(False)
         self.poller = select.poll()
         self.poller.register(self.sock, select.POLLIN)
@@ -156,7 +174,8 @@ class Endpoint:
 
     def close(self):
         self.sock.close()
-        os.unlink(self.path)
+        if self.path is not None:
+            os.unlink(self.path)
 
 
 class Remote:
@@ -288,8 +307,10 @@ RUNNERS = {"closed": run_closed, "window": run_window, "paced": run_paced}
 # ---- One relay's turn -------------------------------------------------------------------
 
 class Relay:
-    def __init__(self, name, argv, env):
+    def __init__(self, name, argv, env, any_exit=False):
         self.name, self.argv, self.env = name, argv, env
+        # Under Wine a program ended by SIGTERM reports no status of its own.
+        self.any_exit = any_exit
 
     def start(self):
         return harness.Program(self.argv, self.env)
@@ -360,7 +381,7 @@ def one_turn(relay, remote, endpoint, args, perf_file=None):
             result["after_%s_kib" % key] = value
         code = program.stop(10)
         # socat ends with 143 on SIGTERM.
-        if code not in (0, -signal.SIGTERM, 128 + signal.SIGTERM):
+        if not relay.any_exit and code not in (0, -signal.SIGTERM, 128 + signal.SIGTERM):
             raise RuntimeError("%s ended with %s: %s" % (relay.name, code,
                                                          program.error_output()))
     finally:
@@ -410,25 +431,26 @@ def medians(turns):
     return {k: statistics.median(t[k] for t in turns) for k in keys}
 
 
-def render(table_rows, summary, names, markdown):
+def render(table_rows, summary, names, markdown, base="socat"):
+    """The table: a column per relay, then each other relay's ratio to `base`."""
     headers = ["", *[TITLES[n] for n in names]]
-    others = [n for n in names if n != "socat"]
-    if "socat" in names:
-        headers += ["%s / socat" % TITLES[n] for n in others]
+    others = [n for n in names if n != base]
+    if base in names:
+        headers += ["%s / %s" % (TITLES[n], TITLES[base]) for n in others]
     lines = []
     for key, label, fmt, _ in table_rows:
         cells = [label]
         for n in names:
             value = summary[n].get(key)
             cells.append("-" if value is None else fmt % value)
-        if "socat" in names:
-            base = summary["socat"].get(key)
+        if base in names:
+            reference = summary[base].get(key)
             for n in others:
                 value = summary[n].get(key)
-                if value is None or not base:
+                if value is None or not reference:
                     cells.append("-")
                 else:
-                    cells.append("%.2f" % (value / base))
+                    cells.append("%.2f" % (value / reference))
         lines.append(cells)
     if markdown:
         out = ["| " + " | ".join(headers) + " |",
@@ -497,12 +519,20 @@ def parse_args():
     parser.add_argument("--ready-timeout", type=float, default=10.0,
                         help="seconds a relay may take to relay its first datagram")
     parser.add_argument("--idle", type=float, default=5.0, help="seconds of idle measurement")
+    parser.add_argument("--windows", action="store_true",
+                        help="the Windows build (--build build/windows) under Wine: "
+                             "Ostrivane.exe and the minimal relay")
     parser.add_argument("--markdown", action="store_true", help="the table in Markdown")
     parser.add_argument("--json", help="write every turn's figures to this file")
     parser.add_argument("--perf", metavar="PREFIX",
                         help="perf record -g each relay's load of the first round into "
                              "PREFIX-<relay>.data")
     args = parser.parse_args()
+    if args.windows:
+        if args.relays == "ostrivane,socat,minimal":
+            args.relays = ",".join(WINDOWS_RELAYS)
+        if args.build == parser.get_default("build"):
+            args.build = os.path.join(HERE, "..", "build", "windows")
     args.relays = [r for r in args.relays.split(",") if r]
     args.modes = [m for m in args.modes.split(",") if m]
     args.sizes = [int(s) for s in args.sizes.split(",") if s]
@@ -510,8 +540,9 @@ def parse_args():
     args.variant = [tuple(v.split("=", 1)) for v in args.variant]
     for name, _ in args.variant:
         TITLES[name] = name
+    known = WINDOWS_RELAYS if args.windows else RELAY_NAMES
     for r in args.relays:
-        if r not in RELAY_NAMES and r not in dict(args.variant):
+        if r not in known and r not in dict(args.variant):
             parser.error("unknown relay %s" % r)
     for m in args.modes:
         if m not in MODES:
@@ -519,45 +550,113 @@ def parse_args():
     return args
 
 
-def main():
-    args = parse_args()
+def run_rounds(args, relays, remote, endpoint):
+    """Every relay's turns, round after round; the figures by relay name."""
+    turns = {relay.name: [] for relay in relays}
+    for round_number in range(args.rounds):
+        for relay in relays:
+            perf_file = None
+            if args.perf and round_number == 0:
+                perf_file = "%s-%s.data" % (args.perf, relay.name)
+            r = one_turn(relay, remote, endpoint, args, perf_file)
+            turns[relay.name].append(r)
+            brief = ", ".join("%s %.0f" % (k, r[k]) for k in r
+                              if k.endswith("_per_s") and k.startswith(("closed", "window")))
+            print("round %d %-9s ready %.1f ms, %s (load %s)"
+                  % (round_number + 1, relay.name, r["ready_ms"], brief, load()))
+            sys.stdout.flush()
+    return turns
+
+
+def report(args, turns, names, base="socat"):
+    print("load at the end: %s" % load())
+    summary = {n: medians(t) for n, t in turns.items()}
+    print()
+    print("median of %d rounds:" % args.rounds)
+    print(render(rows(args), summary, names, args.markdown, base))
+    if args.json:
+        with open(args.json, "w") as f:
+            json.dump({"machine": machine(), "turns": turns, "summary": summary}, f, indent=1)
+
+
+def main_linux(args):
     harness.enter_own_namespace("OSTRIVANE_RELAY_BENCH_NS")
     harness.make_veth_pair()
     print("machine: %s" % machine())
     print("load at the start: %s" % load())
     sys.stdout.flush()
-    turns = {n: [] for n in args.relays}
     with tempfile.TemporaryDirectory(prefix="ostrivane-bench-") as runtime_dir:
         os.chmod(runtime_dir, 0o700)
         path = harness.slot_path(runtime_dir)
-        endpoint = Endpoint(path)
+        endpoint = Endpoint(path=path)
         remote = Remote()
         try:
-            relays = make_relays(args, runtime_dir, path)
-            for round_number in range(args.rounds):
-                for relay in relays:
-                    perf_file = None
-                    if args.perf and round_number == 0:
-                        perf_file = "%s-%s.data" % (args.perf, relay.name)
-                    r = one_turn(relay, remote, endpoint, args, perf_file)
-                    turns[relay.name].append(r)
-                    brief = ", ".join("%s %.0f" % (k, r[k]) for k in r
-                                      if k.endswith("_per_s") and k.startswith(("closed", "window")))
-                    print("round %d %-9s ready %.1f ms, %s (load %s)"
-                          % (round_number + 1, relay.name, r["ready_ms"], brief, load()))
-                    sys.stdout.flush()
+            turns = run_rounds(args, make_relays(args, runtime_dir, path), remote, endpoint)
         finally:
             remote.close()
             endpoint.close()
-    print("load at the end: %s" % load())
-    summary = {n: medians(t) for n, t in turns.items()}
-    print()
-    print("median of %d rounds:" % args.rounds)
-    print(render(rows(args), summary, args.relays, args.markdown))
-    if args.json:
-        with open(args.json, "w") as f:
-            json.dump({"machine": machine(), "turns": turns, "summary": summary}, f, indent=1)
+    report(args, turns, args.relays)
     return 0
+
+
+# ---- Windows relays under Wine -------------------------------------------------------------
+
+# The loopback port where slot-bridge.exe hands the slot's messages on.
+BRIDGE_PORT = 19152
+WINDOWS_RELAYS = ("ostrivane.exe", "minimal.exe")
+
+
+def main_windows(args):
+    """The relay modes against Ostrivane.exe and the minimal relay built for
+    Windows, both under Wine, in a namespace whose Wine server is its own.
+    slot-bridge.exe owns the mailslot and hands each message on over
+    loopback UDP, for both relays alike."""
+    import ostrivane_wine as wine
+    build = os.path.abspath(args.build)
+    exe = {"ostrivane.exe": os.path.join(build, "app", "Ostrivane.exe"),
+           "minimal.exe": os.path.join(build, "bench", "minimal-relay.exe"),
+           "bridge": os.path.join(build, "bench", "slot-bridge.exe")}
+    harness.enter_own_namespace("OSTRIVANE_RELAY_BENCH_WIN32_NS", unshare=wine.NAMESPACE)
+    wine.private_server_dir()
+    harness.make_veth_pair()
+    print("machine: %s" % machine())
+    print("Wine: %s" % subprocess.run([wine.WINE, "--version"], capture_output=True,
+                                      text=True).stdout.strip())
+    print("load at the start: %s" % load())
+    sys.stdout.flush()
+    display = harness.XServer()
+    try:
+        with tempfile.TemporaryDirectory(prefix="ostrivane-bench-") as folder:
+            with wine.WinePrefix(os.path.join(folder, "prefix"), display=display.name) as prefix:
+                endpoint = Endpoint(port=BRIDGE_PORT)
+                remote = Remote()
+                bridge = prefix.start(exe["bridge"], str(BRIDGE_PORT))
+                try:
+                    if not bridge.wait_ready(lambda: "ready" in bridge.error_output(), 60):
+                        raise RuntimeError("slot-bridge.exe: %s" % bridge.error_output())
+                    relays = [
+                        Relay("ostrivane.exe", prefix.command(exe["ostrivane.exe"]), prefix.env,
+                              any_exit=True),
+                        Relay("minimal.exe", prefix.command(exe["minimal.exe"], HOST_ADDR,
+                                                            harness.SLOT),
+                              prefix.env, any_exit=True),
+                    ]
+                    relays = [r for r in relays if r.name in args.relays]
+                    turns = run_rounds(args, relays, remote, endpoint)
+                finally:
+                    bridge.stop(5)
+                    bridge.close()
+                    remote.close()
+                    endpoint.close()
+    finally:
+        display.stop()
+    report(args, turns, [r for r in WINDOWS_RELAYS if r in args.relays], base="minimal.exe")
+    return 0
+
+
+def main():
+    args = parse_args()
+    return main_windows(args) if args.windows else main_linux(args)
 
 
 if __name__ == "__main__":
