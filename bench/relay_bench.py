@@ -111,6 +111,15 @@ def cpu_and_switches(pid):
     return cpu, switches
 
 
+def udp_receive_buffer_drops():
+    """Datagrams this namespace's UDP sockets dropped for want of room in
+    their receive buffers (RcvbufErrors of /proc/net/snmp)."""
+    with open("/proc/net/snmp") as f:
+        lines = [line.split() for line in f if line.startswith("Udp:")]
+    header, values = lines[0], lines[1]
+    return int(values[header.index("RcvbufErrors")])
+
+
 def thread_count(pid):
     return len(os.listdir("/proc/%d/task" % pid))
 
@@ -361,6 +370,7 @@ def one_turn(relay, remote, endpoint, args, perf_file=None):
             for size in args.sizes:
                 count = args.count[mode]
                 cpu0, sw0 = cpu_and_switches(program.pid)
+                drops0 = udp_receive_buffer_drops()
                 latencies, lost, elapsed = RUNNERS[mode](remote, endpoint, numbers, size, count,
                                                          args.budget)
                 cpu1, sw1 = cpu_and_switches(program.pid)
@@ -369,6 +379,7 @@ def one_turn(relay, remote, endpoint, args, perf_file=None):
                 result[key + "_p50_us"] = percentile(latencies, 0.5) / 1000
                 result[key + "_p99_us"] = percentile(latencies, 0.99) / 1000
                 result[key + "_lost"] = lost
+                result[key + "_buffer_drops"] = udp_receive_buffer_drops() - drops0
                 result[key + "_cpu_us"] = (cpu1 - cpu0) / 1000 / max(1, len(latencies))
                 result[key + "_switches"] = (sw1 - sw0) / max(1, len(latencies))
                 endpoint.drain(0.05)
@@ -409,6 +420,9 @@ def rows(args):
             out.append((key + "_p50_us", "%s, %d B: p50 latency, us" % (label, size), "%.0f", -1))
             out.append((key + "_p99_us", "%s, %d B: p99 latency, us" % (label, size), "%.0f", -1))
             out.append((key + "_lost", "%s, %d B: lost" % (label, size), "%d", -1))
+            out.append((key + "_buffer_drops",
+                        "%s, %d B: dropped by the kernel, receive buffer full" % (label, size),
+                        "%d", -1))
             out.append((key + "_cpu_us", "%s, %d B: relay CPU per command, us" % (label, size),
                         "%.1f", -1))
             out.append((key + "_switches",
