@@ -588,6 +588,22 @@ def report(args, turns, names, base="socat"):
     print()
     print("median of %d rounds:" % args.rounds)
     print(render(rows(args), summary, names, args.markdown, base))
+    # Load drifts while a run lasts: the relays of one round met the same
+    # load, so their ratios round by round say more than the medians do.
+    if base in turns and args.rounds > 1:
+        print()
+        print("ratio to %s round by round (the relays of a round ran one after another):"
+              % TITLES[base])
+        for key, label, fmt, _ in rows(args):
+            if not key.endswith(("_per_s", "_p50_us")) or key.startswith("idle"):
+                continue
+            for n in names:
+                if n == base:
+                    continue
+                ratios = [t[key] / b[key] for t, b in zip(turns[n], turns[base]) if b.get(key)]
+                if ratios:
+                    print("  %s, %s: %s" % (label, TITLES[n],
+                                           " ".join("%.2f" % r for r in ratios)))
     if args.json:
         with open(args.json, "w") as f:
             json.dump({"machine": machine(), "turns": turns, "summary": summary}, f, indent=1)
@@ -655,6 +671,9 @@ def main_windows(args):
                                                             harness.SLOT),
                               prefix.env, any_exit=True),
                     ]
+                    for name, path in args.variant:
+                        relays.append(Relay(name, prefix.command(os.path.abspath(path)),
+                                            prefix.env, any_exit=True))
                     relays = [r for r in relays if r.name in args.relays]
                     turns = run_rounds(args, relays, remote, endpoint)
                 finally:
@@ -664,7 +683,7 @@ def main_windows(args):
                     endpoint.close()
     finally:
         display.stop()
-    report(args, turns, [r for r in WINDOWS_RELAYS if r in args.relays], base="minimal.exe")
+    report(args, turns, args.relays, base="minimal.exe")
     return 0
 
 
