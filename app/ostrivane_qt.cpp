@@ -97,9 +97,10 @@ int main(int argc, char** argv) {
 
     MainThread::Attach();
     // The rendezvous' wake-up: a byte into a pipe that the event loop
-    // watches. Nothing is allocated per hand-off, and a pipe wakes its reader
-    // as the writer goes to wait (the listener waits for the call), which
-    // lets the system run the main thread where the listener ran.
+    // watches. Nothing is allocated per hand-off, and a pipe's write wakes
+    // its reader with the hint that the writer is about to wait, as the
+    // listener is (measured against waking Qt's dispatcher directly, it came
+    // out ahead, though the machine's load made the margin uncertain).
     if (::pipe2(g_wakePipe.data(), O_CLOEXEC | O_NONBLOCK) != 0) {
       std::perror("pipe2");
       return 1;
