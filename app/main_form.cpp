@@ -19,6 +19,32 @@ class NoTexts final : public ITranslatable {
 
 }  // namespace
 
+std::u16string TLogBox::Text() const {
+  Realize();
+  return control_.Text();
+}
+
+void TLogBox::SetText(std::u16string_view text) {
+  if (control_.Visible()) {
+    Forget();
+    control_.SetText(text);
+    return;
+  }
+  // assign() reuses the kept text's storage: no allocation per command
+  // once the longest has been seen.
+  kept_.assign(text);
+  keeping_ = true;
+}
+
+void TLogBox::Realize() const {
+  if (!keeping_) return;
+  // Cleared first: the control may report the new text back through Forget.
+  keeping_ = false;
+  control_.SetText(kept_);
+}
+
+void TLogBox::Forget() noexcept { keeping_ = false; }
+
 std::vector<TTranslationEntry> MainFormTranslationData() {
   using K = TEntryKind;
   return {

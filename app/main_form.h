@@ -26,6 +26,40 @@ class ITextControl {
   virtual ~ITextControl() = default;
   [[nodiscard]] virtual std::u16string Text() const = 0;
   virtual void SetText(std::u16string_view text) = 0;
+  // Whether the control can be seen now; the controls of a hidden window
+  // cannot. One that cannot tell counts as seen.
+  [[nodiscard]] virtual bool Visible() const { return true; }
+};
+
+// The log box in front of its control. Laying a text out is what showing it
+// costs, for a long command far more than relaying it, and the main window
+// is never shown. So the log box keeps the last text and hands it to the
+// control only when the control can be seen or something reads it: the
+// platform calls Realize before the control is shown, painted or read from
+// outside. Whoever reads the log box still gets the last text, in full.
+class TLogBox final : public ITextControl {
+ public:
+  explicit TLogBox(ITextControl& control) noexcept : control_(control) {}
+
+  // The control's text, once a kept text has been handed over.
+  [[nodiscard]] std::u16string Text() const override;
+  // Hands `text` over at once when the control can be seen, keeps it
+  // otherwise (in place of any text kept before).
+  void SetText(std::u16string_view text) override;
+  [[nodiscard]] bool Visible() const override { return control_.Visible(); }
+
+  // Hands a kept text to the control; nothing when none is kept. Handing
+  // over does not change what the log box holds, so reading may do it.
+  void Realize() const;
+  // The control's text was replaced past the log box: a kept text is
+  // dropped, since it is no longer the last.
+  void Forget() noexcept;
+  [[nodiscard]] bool Keeping() const noexcept { return keeping_; }
+
+ private:
+  ITextControl& control_;
+  mutable std::u16string kept_;
+  mutable bool keeping_ = false;
 };
 
 // What the window needs from the application around it.

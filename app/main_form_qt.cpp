@@ -1,5 +1,6 @@
 #include "app/main_form_qt.h"
 
+#include <QEvent>
 #include <QFont>
 #include <QString>
 
@@ -16,23 +17,6 @@ std::unique_ptr<T> Place(QWidget& parent, const char* name, int left, int top, i
   control->setGeometry(left, top, width, height);
   return control;
 }
-
-// The caption of a label or a button.
-template <typename Widget>
-class QtCaption final : public ITranslatable {
- public:
-  explicit QtCaption(Widget& widget) : widget_(widget) {}
-  [[nodiscard]] std::optional<std::u16string> GetText(TTextProperty property) const override {
-    if (property != TTextProperty::Caption) return std::nullopt;
-    return FromQString(widget_.text());
-  }
-  void SetText(TTextProperty property, std::u16string_view text) override {
-    if (property == TTextProperty::Caption) widget_.setText(ToQString(text));
-  }
-
- private:
-  Widget& widget_;
-};
 
 // The window's caption and font. Qt fonts have no character set; the
 // window keeps the one it was given.
@@ -66,19 +50,20 @@ class QtWindowTexts final : public ITranslatable {
   int charset_ = 1;  // DEFAULT_CHARSET
 };
 
+// The log box's lines, through the log box.
 class QtMemoLines final : public ITranslatable {
  public:
-  explicit QtMemoLines(QPlainTextEdit& memo) : memo_(memo) {}
+  explicit QtMemoLines(ITextControl& memo) : memo_(memo) {}
   [[nodiscard]] std::optional<std::u16string> GetText(TTextProperty property) const override {
     if (property != TTextProperty::Lines) return std::nullopt;
-    return FromQString(memo_.toPlainText());
+    return memo_.Text();
   }
   void SetText(TTextProperty property, std::u16string_view text) override {
-    if (property == TTextProperty::Lines) memo_.setPlainText(ToQString(text));
+    if (property == TTextProperty::Lines) memo_.SetText(text);
   }
 
  private:
-  QPlainTextEdit& memo_;
+  ITextControl& memo_;
 };
 
 }  // namespace
@@ -94,11 +79,46 @@ ITranslatable* QtDesignComponents::Find(std::u16string_view name) {
   return nullptr;
 }
 
-std::u16string QtLineEditText::Text() const { return FromQString(edit_.text()); }
-void QtLineEditText::SetText(std::u16string_view text) { edit_.setText(ToQString(text)); }
+std::u16string QtLineEditText::Text() const {
+  return edit_ != nullptr ? FromQString(edit_->text()) : text_;
+}
 
-std::u16string QtMemoText::Text() const { return FromQString(memo_.toPlainText()); }
-void QtMemoText::SetText(std::u16string_view text) { memo_.setPlainText(ToQString(text)); }
+void QtLineEditText::SetText(std::u16string_view text) {
+  if (edit_ != nullptr) {
+    edit_->setText(ToQString(text));
+  } else {
+    text_ = text;
+  }
+}
+
+void QtLineEditText::Attach(QLineEdit& edit) {
+  edit_ = &edit;
+  edit_->setText(ToQString(text_));
+  text_.clear();
+}
+
+std::u16string QtMemoText::Text() const {
+  return memo_ != nullptr ? FromQString(memo_->toPlainText()) : text_;
+}
+
+void QtMemoText::SetText(std::u16string_view text) {
+  if (memo_ != nullptr) {
+    memo_->setPlainText(ToQString(text));
+  } else {
+    text_ = text;
+  }
+}
+
+void QtMemoText::Attach(QPlainTextEdit& memo) {
+  memo_ = &memo;
+  memo_->setPlainText(ToQString(text_));
+  text_ = std::u16string();
+}
+
+bool QtEventHook::eventFilter(QObject* /*watched*/, QEvent* event) {
+  if (event->type() == type_ && action_) action_();
+  return false;
+}
 
 QtMainWindow::QtMainWindow(IApplication& application, IUdpPlatform& udp, bool withTray)
     : window_(std::make_unique<QWidget>()) {
@@ -109,18 +129,44 @@ QtMainWindow::QtMainWindow(IApplication& application, IUdpPlatform& udp, bool wi
   QFont font(QStringLiteral("MS Shell Dlg 2"));
   font.setPixelSize(11);  // 8 points at 96 pixels per inch
   w.setFont(font);
+  // The controls come as the window is first shown.
+  builder_ = std::make_unique<QtEventHook>(QEvent::Show, [this] { BuildControls(); });
+  w.installEventFilter(builder_.get());
 
+  auto label1 = std::make_unique<QtCaption<QLabel>>(u"Action:");
+  auto label2 = std::make_unique<QtCaption<QLabel>>(u"Param1:");
+  auto label3 = std::make_unique<QtCaption<QLabel>>(u"Param2:");
+  auto button = std::make_unique<QtCaption<QPushButton>>(u"Send");
+  label1Caption_ = label1.get();
+  label2Caption_ = label2.get();
+  label3Caption_ = label3.get();
+  buttonCaption_ = button.get();
+  design_.Add(u"TMainForm", std::make_unique<QtWindowTexts>(w));
+  design_.Add(u"TntLabel1", std::move(label1));
+  design_.Add(u"TntLabel2", std::move(label2));
+  design_.Add(u"TntLabel3", std::move(label3));
+  design_.Add(u"TntButton1", std::move(button));
+  design_.Add(u"Memo1", std::make_unique<QtMemoLines>(logBox_));
+  area_ = std::make_unique<QtNotificationArea>(withTray);
+  form_ = std::make_unique<TMainForm>(
+      TMainForm::Controls{actionText_, param1Text_, param2Text_, logBox_, design_, *area_},
+      application, udp);
+  area_->SetIconHandler([this](TIconMessage message) {
+    if (form_ && form_->CoolTrayIcon1) form_->CoolTrayIcon1->HandleIconMessage(message);
+  });
+  area_->ExportMenu(&form_->PopupMenu1);
+}
+
+void QtMainWindow::BuildControls() {
+  if (Memo1) return;
+  QWidget& w = *window_;
   TntLabel1 = Place<QLabel>(w, "TntLabel1", 8, 32, 34, 13);
-  TntLabel1->setText(QStringLiteral("Action:"));
   edAction = Place<QLineEdit>(w, "edAction", 56, 24, 369, 21);
   TntLabel2 = Place<QLabel>(w, "TntLabel2", 8, 64, 40, 13);
-  TntLabel2->setText(QStringLiteral("Param1:"));
   edParam1 = Place<QLineEdit>(w, "edParam1", 56, 56, 369, 21);
   TntLabel3 = Place<QLabel>(w, "TntLabel3", 8, 96, 40, 13);
-  TntLabel3->setText(QStringLiteral("Param2:"));
   edParam2 = Place<QLineEdit>(w, "edParam2", 56, 88, 369, 21);
   TntButton1 = Place<QPushButton>(w, "TntButton1", 440, 85, 75, 25);
-  TntButton1->setText(QStringLiteral("Send"));
   Memo1 = Place<QPlainTextEdit>(w, "Memo1", 176, 128, 313, 201);
   for (QLabel* label : {TntLabel1.get(), TntLabel2.get(), TntLabel3.get()})
     label->setFocusPolicy(Qt::NoFocus);
@@ -129,25 +175,22 @@ QtMainWindow::QtMainWindow(IApplication& application, IUdpPlatform& udp, bool wi
   QWidget::setTabOrder(edParam2.get(), TntButton1.get());
   QWidget::setTabOrder(TntButton1.get(), Memo1.get());
 
-  actionText_ = std::make_unique<QtLineEditText>(*edAction);
-  param1Text_ = std::make_unique<QtLineEditText>(*edParam1);
-  param2Text_ = std::make_unique<QtLineEditText>(*edParam2);
-  memoText_ = std::make_unique<QtMemoText>(*Memo1);
-  design_.Add(u"TMainForm", std::make_unique<QtWindowTexts>(w));
-  design_.Add(u"TntLabel1", std::make_unique<QtCaption<QLabel>>(*TntLabel1));
-  design_.Add(u"TntLabel2", std::make_unique<QtCaption<QLabel>>(*TntLabel2));
-  design_.Add(u"TntLabel3", std::make_unique<QtCaption<QLabel>>(*TntLabel3));
-  design_.Add(u"TntButton1", std::make_unique<QtCaption<QPushButton>>(*TntButton1));
-  design_.Add(u"Memo1", std::make_unique<QtMemoLines>(*Memo1));
-  area_ = std::make_unique<QtNotificationArea>(withTray);
-  form_ = std::make_unique<TMainForm>(
-      TMainForm::Controls{*actionText_, *param1Text_, *param2Text_, *memoText_, design_, *area_},
-      application, udp);
-  area_->SetIconHandler([this](TIconMessage message) {
-    if (form_ && form_->CoolTrayIcon1) form_->CoolTrayIcon1->HandleIconMessage(message);
-  });
-  area_->ExportMenu(&form_->PopupMenu1);
+  label1Caption_->Attach(*TntLabel1);
+  label2Caption_->Attach(*TntLabel2);
+  label3Caption_->Attach(*TntLabel3);
+  buttonCaption_->Attach(*TntButton1);
+  actionText_.Attach(*edAction);
+  param1Text_.Attach(*edParam1);
+  param2Text_.Attach(*edParam2);
+  memoText_.Attach(*Memo1);
+  // A text the log box kept meanwhile follows as the log box is shown.
+  logBoxRealizer_ = std::make_unique<QtEventHook>(QEvent::Show, [this] { logBox_.Realize(); });
+  Memo1->installEventFilter(logBoxRealizer_.get());
   QObject::connect(TntButton1.get(), &QPushButton::clicked, [this] { form_->TntButton1Click(); });
+  // Made while their window shows, the controls show themselves.
+  for (QWidget* control : w.findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly)) {
+    control->show();
+  }
 }
 
 QtMainWindow::~QtMainWindow() {

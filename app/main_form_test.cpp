@@ -5,10 +5,13 @@
 #include <atomic>
 #include <condition_variable>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "app/test_fakes.h"
 #include "net/udp_platform_fake.h"
 #include "relay/mailslot_fake.h"
+#include "support/ansi.h"
 #include "support/main_thread.h"
 
 namespace ostrivane {
@@ -21,6 +24,18 @@ class FakeText : public ITextControl {
   [[nodiscard]] std::u16string Text() const override { return text; }
   void SetText(std::u16string_view t) override { text = t; }
   std::u16string text;
+};
+
+// A control that counts the texts it is given, and may be hidden.
+class CountingText : public FakeText {
+ public:
+  void SetText(std::u16string_view t) override {
+    FakeText::SetText(t);
+    ++sets;
+  }
+  [[nodiscard]] bool Visible() const override { return visible; }
+  int sets = 0;
+  bool visible = false;
 };
 
 class FakeApplication : public IApplication {
@@ -300,6 +315,116 @@ TEST_F(MainFormTest, TrayMenuEntryClosesTheWindowAndTheIconGoesLast) {
   EXPECT_EQ((std::vector<std::string>(area.log.end() - 2, area.log.end())),
             (std::vector<std::string>{"delete", "detach"}));
   EXPECT_FALSE(form->Receiver()) << "the receiver went before";
+}
+
+TEST(LogBoxTest, HiddenControlIsGivenOnlyTheLastTextAndOnlyWhenRead) {
+  CountingText control;
+  control.text = u"Memo1";
+  TLogBox logBox(control);
+  const std::u16string last(8000, u'\u00E9');
+  for (const std::u16string& text : {std::u16string(u"<a/>"), std::u16string(u"<b/>"), last}) {
+    logBox.SetText(text);
+  }
+  EXPECT_EQ(control.sets, 0) << "nothing is laid out for a hidden control";
+  EXPECT_EQ(control.text, u"Memo1");
+  EXPECT_TRUE(logBox.Keeping());
+  EXPECT_EQ(logBox.Text(), last) << "reading gives the last text in full";
+  EXPECT_EQ(control.text, last);
+  EXPECT_EQ(control.sets, 1);
+  EXPECT_FALSE(logBox.Keeping());
+  EXPECT_EQ(logBox.Text(), last);
+  logBox.Realize();
+  EXPECT_EQ(control.sets, 1) << "handed over once";
+}
+
+TEST(LogBoxTest, WhatTheControlIsGivenAndWhen) {
+  enum class Step { Set, Show, Hide, Realize, ReplacePast };
+  struct Case {
+    const char* name;
+    std::vector<std::pair<Step, std::u16string>> steps;
+    std::u16string controlText;  // the control's text after the steps
+    int sets;                    // texts the control was given
+    std::u16string read;         // what reading the log box then gives
+  };
+  const Case cases[] = {
+      {"a visible control is given each text at once",
+       {{Step::Show, u""}, {Step::Set, u"a"}, {Step::Set, u"b"}},
+       u"b",
+       2,
+       u"b"},
+      {"a kept text is handed over as the control is shown",
+       {{Step::Set, u"a"}, {Step::Set, u"b"}, {Step::Show, u""}, {Step::Realize, u""}},
+       u"b",
+       1,
+       u"b"},
+      {"once shown, texts go at once; hidden again, they are kept",
+       {{Step::Show, u""}, {Step::Set, u"a"}, {Step::Hide, u""}, {Step::Set, u"b"}},
+       u"a",
+       1,
+       u"b"},
+      {"without a kept text, realizing gives the control nothing",
+       {{Step::Realize, u""}, {Step::Show, u""}, {Step::Realize, u""}},
+       u"Memo1",
+       0,
+       u"Memo1"},
+      {"a text set past the log box is the last one: the kept one is dropped",
+       {{Step::Set, u"a"}, {Step::ReplacePast, u"typed"}, {Step::Realize, u""}},
+       u"typed",
+       1,
+       u"typed"},
+      {"a visible control's text replaces a kept one",
+       {{Step::Set, u"a"}, {Step::Show, u""}, {Step::Set, u"b"}, {Step::Realize, u""}},
+       u"b",
+       1,
+       u"b"},
+  };
+  for (const Case& c : cases) {
+    CountingText control;
+    control.text = u"Memo1";
+    TLogBox logBox(control);
+    for (const auto& [step, text] : c.steps) {
+      switch (step) {
+        case Step::Set:
+          logBox.SetText(text);
+          break;
+        case Step::Show:
+          control.visible = true;
+          break;
+        case Step::Hide:
+          control.visible = false;
+          break;
+        case Step::Realize:
+          logBox.Realize();
+          break;
+        case Step::ReplacePast:
+          control.SetText(text);
+          logBox.Forget();
+          break;
+      }
+    }
+    EXPECT_EQ(control.text, c.controlText) << c.name;
+    EXPECT_EQ(control.sets, c.sets) << c.name;
+    EXPECT_EQ(logBox.Text(), c.read) << c.name;
+    EXPECT_EQ(control.text, c.read) << c.name;
+  }
+}
+
+TEST_F(MainFormTest, RelayingThroughAHiddenLogBoxWritesEveryCommandAndKeepsTheLast) {
+  CountingText hidden;
+  TLogBox logBox(hidden);
+  auto form = std::make_unique<TMainForm>(
+      TMainForm::Controls{action, param1, param2, logBox, design, area}, app, udp, slots);
+  form->IsGermanUI = [] { return true; };
+  form->Create();
+  const std::u16string big = u"<c>" + std::u16string(7993, u'x') + u"</c>";
+  for (const std::u16string& command : {std::u16string(u"<a/>"), std::u16string(u"<b/>"), big}) {
+    form->ReceiverReceiveXML(*form->Receiver(), command);
+  }
+  EXPECT_EQ(hidden.sets, 0);
+  EXPECT_EQ(slots.delivered.size(), 3U);
+  EXPECT_EQ(slots.delivered.back(), ToAnsi(big));
+  EXPECT_EQ(logBox.Text(), big);
+  EXPECT_EQ(hidden.text, big);
 }
 
 }  // namespace

@@ -126,10 +126,10 @@ class Win32WindowTexts final : public ITranslatable {
   Win32MainWindow& window_;
 };
 
-// The log box's lines, as one text.
+// The log box's lines, as one text, through the log box.
 class Win32MemoLines final : public ITranslatable {
  public:
-  explicit Win32MemoLines(Win32MemoText& memo) : memo_(memo) {}
+  explicit Win32MemoLines(ITextControl& memo) : memo_(memo) {}
   [[nodiscard]] std::optional<std::u16string> GetText(TTextProperty property) const override {
     if (property != TTextProperty::Lines) return std::nullopt;
     return memo_.Text();
@@ -140,7 +140,7 @@ class Win32MemoLines final : public ITranslatable {
   [[nodiscard]] bool ParentFont() const override { return true; }
 
  private:
-  Win32MemoText& memo_;
+  ITextControl& memo_;
 };
 
 void RegisterMainFormClass(HINSTANCE instance, WNDPROC proc) {
@@ -188,6 +188,8 @@ void Win32MemoText::SetText(std::u16string_view text) {
   SetWindowTextTo(edit_, shown);
 }
 
+bool Win32MemoText::Visible() const { return IsWindowVisible(edit_) != FALSE; }
+
 void Win32DesignComponents::Add(std::u16string name, std::unique_ptr<ITranslatable> component) {
   components_.emplace_back(std::move(name), std::move(component));
 }
@@ -231,14 +233,20 @@ void Win32MainWindow::CreateForm(IUdpPlatform& udp, IMailSlotSystem& mailslots) 
   actionText_ = std::make_unique<Win32EditText>(Control(u"edAction"));
   param1Text_ = std::make_unique<Win32EditText>(Control(u"edParam1"));
   param2Text_ = std::make_unique<Win32EditText>(Control(u"edParam2"));
-  memoText_ = std::make_unique<Win32MemoText>(Control(u"Memo1"));
+  const HWND memo = Control(u"Memo1");
+  memoText_ = std::make_unique<Win32MemoText>(memo);
+  logBox_ = std::make_unique<TLogBox>(*memoText_);
+  // The window's pointer first: the log box's procedure finds it there.
+  SetWindowLongPtrW(memo, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+  memoProc_ = reinterpret_cast<WNDPROC>(
+      SetWindowLongPtrW(memo, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&LogBoxProc)));
   design_.Add(u"TMainForm", std::make_unique<Win32WindowTexts>(*this));
   for (const char16_t* caption : {u"TntLabel1", u"TntLabel2", u"TntLabel3", u"TntButton1"}) {
     design_.Add(caption, std::make_unique<Win32Caption>(Control(caption)));
   }
-  design_.Add(u"Memo1", std::make_unique<Win32MemoLines>(*memoText_));
+  design_.Add(u"Memo1", std::make_unique<Win32MemoLines>(*logBox_));
   form_ = std::make_unique<TMainForm>(
-      TMainForm::Controls{*actionText_, *param1Text_, *param2Text_, *memoText_, design_, area_},
+      TMainForm::Controls{*actionText_, *param1Text_, *param2Text_, *logBox_, design_, area_},
       application_, udp, mailslots);
 }
 
@@ -309,6 +317,26 @@ LRESULT CALLBACK Win32MainWindow::WindowProc(HWND window, UINT message, WPARAM w
     return DefWindowProcW(window, message, wParam, lParam);
   }
   return self->HandleMessage(message, wParam, lParam);
+}
+
+LRESULT CALLBACK Win32MainWindow::LogBoxProc(HWND memo, UINT message, WPARAM wParam,
+                                             LPARAM lParam) {
+  const auto* self =
+      reinterpret_cast<const Win32MainWindow*>(GetWindowLongPtrW(memo, GWLP_USERDATA));
+  switch (message) {
+    case WM_SETTEXT:
+      // Replaced: a kept text is no longer the last one.
+      self->logBox_->Forget();
+      break;
+    case WM_DESTROY:
+    case WM_NCDESTROY:
+      // Going, unseen and unread.
+      break;
+    default:
+      self->logBox_->Realize();
+      break;
+  }
+  return CallWindowProcW(self->memoProc_, memo, message, wParam, lParam);
 }
 
 LRESULT Win32MainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {

@@ -48,6 +48,7 @@ class Win32MemoText final : public Win32EditText {
  public:
   using Win32EditText::Win32EditText;
   void SetText(std::u16string_view text) override;
+  [[nodiscard]] bool Visible() const override;
 };
 
 // The texts of the window and its controls, by design name, for the
@@ -94,6 +95,10 @@ class Win32MainWindow {
   using FontHandle = std::unique_ptr<std::remove_pointer_t<HFONT>, FontDeleter>;
 
   static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+  // The log box's own procedure in front of the edit box's: a message to
+  // the edit box may show or read its text, so the log box hands a kept
+  // text over first.
+  static LRESULT CALLBACK LogBoxProc(HWND memo, UINT message, WPARAM wParam, LPARAM lParam);
   LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
   void CreateControls(int pixelsPerInch);
   void CreateForm(IUdpPlatform& udp, IMailSlotSystem& mailslots);
@@ -106,6 +111,8 @@ class Win32MainWindow {
   std::unique_ptr<Win32EditText> param1Text_;
   std::unique_ptr<Win32EditText> param2Text_;
   std::unique_ptr<Win32MemoText> memoText_;
+  std::unique_ptr<TLogBox> logBox_;
+  WNDPROC memoProc_ = nullptr;  // the edit box's own procedure
   Win32DesignComponents design_;
   Win32NotificationArea area_;
   std::unique_ptr<TMainForm> form_;

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <string>
 #include <thread>
 
 #include "app/test_fakes.h"
@@ -182,6 +183,56 @@ TEST_F(MainWindowTest, LogBoxShowsLongTextsWhole) {
   window->Form().ShowInLogBox(text);
   EXPECT_EQ(GetWindowTextLengthW(Control(u"Memo1")), 40000);
   EXPECT_EQ(TextOf(Control(u"Memo1")), ToWide(text));
+}
+
+// Counts the texts the log box's edit box is given, in front of every
+// other procedure of it.
+struct SetTextCounter {
+  static inline int count = 0;
+  static inline WNDPROC next = nullptr;
+  static LRESULT CALLBACK Proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_SETTEXT) ++count;
+    return CallWindowProcW(next, window, message, wParam, lParam);
+  }
+  static void Install(HWND window) {
+    count = 0;
+    next = reinterpret_cast<WNDPROC>(
+        SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&Proc)));
+  }
+};
+
+TEST_F(MainWindowTest, HiddenLogBoxIsGivenTheLastCommandOnlyWhenReadOrShown) {
+  Make().Form().Create();
+  const HWND memo = Control(u"Memo1");
+  SetTextCounter::Install(memo);
+  // One line of 8 KB: what keeps an edit box busy longest.
+  const std::u16string line(8000, u'x');
+  for (const std::u16string& command : {std::u16string(u"<a/>"), std::u16string(u"<b/>"), line}) {
+    EXPECT_EQ(TLVSyncClass::Update(command), u"OK");
+  }
+  EXPECT_EQ(SetTextCounter::count, 0) << "a hidden log box lays nothing out";
+  EXPECT_EQ(slots.delivered.size(), 3U);
+  EXPECT_EQ(TextOf(memo), ToWide(line)) << "read from outside, it has the last command";
+  EXPECT_EQ(SetTextCounter::count, 1);
+  // The box breaks the long line into many; asking is reading again.
+  EXPECT_GT(SendMessageW(memo, EM_GETLINECOUNT, 0, 0), 1);
+  EXPECT_EQ(SetTextCounter::count, 1) << "handed over once";
+
+  // Shown, the log box takes each command at once.
+  ShowWindow(window->Handle(), SW_SHOWNA);
+  TLVSyncClass::Update(u"<seen/>");
+  EXPECT_EQ(SetTextCounter::count, 2);
+  ShowWindow(window->Handle(), SW_HIDE);
+  // Hidden again it keeps them, and hands the last over as it is painted.
+  TLVSyncClass::Update(u"<kept/>");
+  EXPECT_EQ(SetTextCounter::count, 2);
+  ShowWindow(window->Handle(), SW_SHOWNA);
+  RedrawWindow(window->Handle(), nullptr, nullptr,
+               RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+  EXPECT_EQ(SetTextCounter::count, 3);
+  ShowWindow(window->Handle(), SW_HIDE);
+  EXPECT_EQ(TextOf(memo), L"<kept/>");
+  EXPECT_EQ(SetTextCounter::count, 3);
 }
 
 TEST_F(MainWindowTest, CommandFromAnotherThreadReachesLogBoxAndSlotThroughTheLoop) {

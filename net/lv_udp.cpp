@@ -181,11 +181,12 @@ std::optional<LocalAddress> TLVUDPReceiver::ChooseAddress() {
 
 void TLVUDPReceiver::MCReceiverIPMCastRead(TMulticastClient& /*Sender*/, const Bytes& AData,
                                            TSocketBinding& /*ABinding*/) {
-  if (auto text = DecodeRemoteDatagram(AData)) DoReceiveXML(*text);
+  if (auto text = DecodeRemoteDatagram(AData)) DoReceiveXML(std::move(*text));
 }
 
-void TLVUDPReceiver::DoReceiveXML(const std::u16string& XML) {
-  if (FOnReceiveXML) FOnReceiveXML(*this, XML);
+void TLVUDPReceiver::DoReceiveXML(std::u16string XML) {
+  // The decoded text moves on to the handler: no copy per command.
+  if (FOnReceiveXML) FOnReceiveXML(*this, std::move(XML));
 }
 
 }  // namespace ostrivane

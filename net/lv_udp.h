@@ -142,7 +142,7 @@ class TLVUDPReceiver {
  private:
   void MCReceiverIPMCastRead(TMulticastClient& Sender, const Bytes& AData,
                              TSocketBinding& ABinding);
-  void DoReceiveXML(const std::u16string& XML);
+  void DoReceiveXML(std::u16string XML);
 
   std::unique_ptr<TMulticastClient> FMCReceiver;
   TLVReceiveXML FOnReceiveXML;

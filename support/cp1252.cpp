@@ -4,6 +4,8 @@
 #include "support/cp1252.h"
 
 #include <array>
+#include <bit>
+#include <cstring>
 #include <stdexcept>
 
 #include "support/utf8.h"
@@ -42,6 +44,15 @@ constexpr Cp1252Lookup BuildLookup() {
 
 constexpr Cp1252Lookup kLookup = BuildLookup();
 
+constexpr bool KeepsAscii(const Cp1252Lookup& lookup) {
+  for (unsigned unit = 0; unit < 0x80; ++unit) {
+    if (lookup[unit] != unit) return false;
+  }
+  return true;
+}
+// What lets Cp1252FromUtf16 take ASCII without the table.
+static_assert(KeepsAscii(kLookup), "code page 1252 keeps ASCII as it is");
+
 // The characters of 0x80..0x9F; the rest of the code page is Latin-1.
 constexpr std::array<char16_t, 32> kHighControls = {
     0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,  // 80..87
@@ -54,9 +65,25 @@ constexpr std::array<char16_t, 32> kHighControls = {
 
 std::string Cp1252FromUtf16(std::u16string_view text) {
   std::string bytes(text.size(), '\0');
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    bytes[i] = static_cast<char>(kLookup[text[i]]);
+  std::size_t i = 0;
+  if constexpr (std::endian::native == std::endian::little) {
+    // Four code units at a time while they are ASCII: the low bytes of the
+    // four 16-bit lanes of one 64-bit word gather into four bytes.
+    constexpr std::uint64_t kAboveAscii = 0xFF80FF80FF80FF80U;
+    for (; text.size() - i >= 4; i += 4) {
+      std::uint64_t units = 0;
+      std::memcpy(&units, text.data() + i, sizeof units);
+      if ((units & kAboveAscii) != 0) {
+        for (std::size_t k = i; k < i + 4; ++k) bytes[k] = static_cast<char>(kLookup[text[k]]);
+        continue;
+      }
+      units = (units | (units >> 8U)) & 0x0000FFFF0000FFFFU;
+      units = (units | (units >> 16U)) & 0x00000000FFFFFFFFU;
+      const auto four = static_cast<std::uint32_t>(units);
+      std::memcpy(bytes.data() + i, &four, sizeof four);
+    }
   }
+  for (; i < text.size(); ++i) bytes[i] = static_cast<char>(kLookup[text[i]]);
   return bytes;
 }
 

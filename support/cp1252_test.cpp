@@ -6,6 +6,8 @@
 #include <ostream>
 #include <set>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "support/ansi.h"
 #include "support/test_util.h"
@@ -118,6 +120,30 @@ TEST(Cp1252Test, DecodesToUtf8) {
   EXPECT_EQ(Cp1252ToUtf8(std::string("a\0\xE4\x80\x9D", 5)),
             std::string("a\0\xC3\xA4\xE2\x82\xAC\xC2\x9D", 9));
   EXPECT_EQ(Cp1252ToUtf8(""), "");
+}
+
+// ASCII is taken four code units at a time: each case's text at every place
+// of such a group, among ASCII, gives its bytes among the same ASCII. A code
+// unit whose low byte is ASCII (U+0141, U+FF21) is no ASCII.
+TEST(Cp1252Test, TextsAmongAsciiConvertAsAlone) {
+  std::vector<std::pair<std::u16string, std::string>> texts;
+  for (const AnsiCase& c : kCases) texts.emplace_back(c.text, c.bytes);
+  texts.emplace_back(u"\u0141\u0100\u017F\u0160", Cp1252FromUtf16(u"\u0141") +
+                                                      Cp1252FromUtf16(u"\u0100") +
+                                                      Cp1252FromUtf16(u"\u017F") + "\x8A");
+  texts.emplace_back(u"\u007F\u0080\uFF21", std::string("\x7F?A"));
+  for (const auto& [text, bytes] : texts) {
+    for (std::size_t before = 0; before < 9; ++before) {
+      for (const std::size_t after : {std::size_t{0}, std::size_t{1}, std::size_t{3},
+                                      std::size_t{4}, std::size_t{5}, std::size_t{11}}) {
+        const std::u16string given =
+            std::u16string(before, u'a') + text + std::u16string(after, u'z');
+        EXPECT_EQ(Cp1252FromUtf16(given),
+                  std::string(before, 'a') + bytes + std::string(after, 'z'))
+            << before << "+" << after;
+      }
+    }
+  }
 }
 
 // --- both ways ---------------------------------------------------------------

@@ -2,10 +2,10 @@
 
 #include <atomic>
 #include <condition_variable>
-#include <deque>
 #include <exception>
 #include <mutex>
 #include <utility>
+#include <vector>
 
 namespace ostrivane {
 namespace {
@@ -21,7 +21,10 @@ struct Rendezvous {
   std::mutex lock;
   std::condition_variable doneSignal;  // a queued call has run
   std::condition_variable syncSignal;  // a call was queued or a served thread ended
-  std::deque<Request*> queue;
+  // A vector rather than a deque: an empty vector owns no memory, and the
+  // main thread hands the storage back once it has run the calls, so that
+  // queuing a call allocates nothing.
+  std::vector<Request*> queue;
   std::function<void()> wakeUp;
 };
 
@@ -68,12 +71,14 @@ void MainThread::Synchronize(const std::function<void()>& call) {
 bool MainThread::CheckSynchronize() {
   if (!IsCurrent()) return false;
   auto& r = Shared();
-  std::deque<Request*> pending;
+  std::vector<Request*> pending;
   {
     const std::lock_guard guard(r.lock);
+    if (r.queue.empty()) return false;
     pending.swap(r.queue);
   }
-  for (Request* request : pending) {
+  for (std::size_t i = 0; i < pending.size(); ++i) {
+    Request* request = pending[i];
     std::exception_ptr error;
     try {
       (*request->call)();
@@ -83,9 +88,17 @@ bool MainThread::CheckSynchronize() {
     const std::lock_guard guard(r.lock);
     request->error = error;
     request->done = true;
+    if (i + 1 == pending.size()) {
+      // Within the same hold of the lock, so that a caller who wakes up
+      // finds it free: the storage goes back for the next calls, unless new
+      // ones came meanwhile. A finished request is not touched again: its
+      // caller may be gone with it.
+      pending.clear();
+      if (r.queue.empty()) r.queue.swap(pending);
+    }
   }
-  if (!pending.empty()) r.doneSignal.notify_all();
-  return !pending.empty();
+  r.doneSignal.notify_all();
+  return true;
 }
 
 struct ServedThread::State {

@@ -1,7 +1,42 @@
 #include "support/utf8.h"
 
+#include <bit>
+#include <cstring>
+
 namespace ostrivane {
 namespace {
+
+// Remote commands are mostly ASCII: runs of it are taken eight bytes at a
+// time. The length of the run of ASCII bytes at bytes[i...].
+std::size_t AsciiRun(std::span<const std::uint8_t> bytes, std::size_t i) noexcept {
+  constexpr std::uint64_t kHighBits = 0x8080808080808080U;
+  const std::size_t start = i;
+  while (bytes.size() - i >= sizeof(std::uint64_t)) {
+    std::uint64_t word = 0;
+    std::memcpy(&word, bytes.data() + i, sizeof word);
+    if ((word & kHighBits) != 0) break;
+    i += sizeof word;
+  }
+  while (i < bytes.size() && bytes[i] < 0x80) ++i;
+  return i - start;
+}
+
+// Widens `count` ASCII bytes into code units, four at a time on a
+// little-endian machine: the four bytes spread out into the four 16-bit
+// lanes of one 64-bit word.
+void WidenAscii(const std::uint8_t* in, std::size_t count, char16_t* out) noexcept {
+  if constexpr (std::endian::native == std::endian::little) {
+    for (; count >= 4; count -= 4, in += 4, out += 4) {
+      std::uint32_t four = 0;
+      std::memcpy(&four, in, sizeof four);
+      std::uint64_t units = four;
+      units = (units | (units << 16U)) & 0x0000FFFF0000FFFFU;
+      units = (units | (units << 8U)) & 0x00FF00FF00FF00FFU;
+      std::memcpy(out, &units, sizeof units);
+    }
+  }
+  for (; count > 0; --count) *out++ = *in++;
+}
 
 // Walks one well-formed sequence starting at bytes[i]. Returns its code point
 // and advances i, or returns -1 on any flaw (Unicode Table 3-7).
@@ -47,6 +82,12 @@ std::int32_t NextCodePoint(std::span<const std::uint8_t> bytes, std::size_t& i) 
 std::optional<std::size_t> Utf16LengthOfUtf8(std::span<const std::uint8_t> bytes) noexcept {
   std::size_t units = 0;
   for (std::size_t i = 0; i < bytes.size();) {
+    if (bytes[i] < 0x80) {
+      const std::size_t run = AsciiRun(bytes, i);
+      units += run;
+      i += run;
+      continue;
+    }
     const std::int32_t cp = NextCodePoint(bytes, i);
     if (cp < 0) return std::nullopt;
     units += cp > 0xFFFF ? 2 : 1;
@@ -57,16 +98,25 @@ std::optional<std::size_t> Utf16LengthOfUtf8(std::span<const std::uint8_t> bytes
 std::optional<std::u16string> Utf8ToUtf16(std::span<const std::uint8_t> bytes) {
   const auto units = Utf16LengthOfUtf8(bytes);
   if (!units) return std::nullopt;
-  std::u16string text;
-  text.reserve(*units);
+  // Sized once and written through a pointer: the bytes are known to be
+  // well-formed and to give exactly `units` code units.
+  std::u16string text(*units, u'\0');
+  char16_t* out = text.data();
   for (std::size_t i = 0; i < bytes.size();) {
+    if (bytes[i] < 0x80) {
+      const std::size_t run = AsciiRun(bytes, i);
+      WidenAscii(bytes.data() + i, run, out);
+      i += run;
+      out += run;
+      continue;
+    }
     const auto cp = static_cast<std::uint32_t>(NextCodePoint(bytes, i));
     if (cp > 0xFFFF) {
       const std::uint32_t v = cp - 0x10000;
-      text.push_back(static_cast<char16_t>(0xD800 + (v >> 10U)));
-      text.push_back(static_cast<char16_t>(0xDC00 + (v & 0x3FFU)));
+      *out++ = static_cast<char16_t>(0xD800 + (v >> 10U));
+      *out++ = static_cast<char16_t>(0xDC00 + (v & 0x3FFU));
     } else {
-      text.push_back(static_cast<char16_t>(cp));
+      *out++ = static_cast<char16_t>(cp);
     }
   }
   return text;

@@ -61,6 +61,46 @@ INSTANTIATE_TEST_SUITE_P(
                     Utf8Case{"FlawAtEndRejectsAll", {0x61, 0x62, 0x63, 0xC3}, std::nullopt}),
     testutil::CaseName());
 
+// Long ASCII runs are read eight bytes at a time: a character or a flaw at
+// every place of such a run, and runs that end at every place of a word.
+TEST(Utf8LongRuns, CharactersAndFlawsAtEveryOffset) {
+  struct Insert {
+    const char* name;
+    Bytes bytes;
+    std::optional<std::u16string> text;  // nullopt: the whole text is rejected
+  };
+  const Insert inserts[] = {
+      {"two bytes", {0xC3, 0xA9}, u"\u00E9"},
+      {"four bytes", {0xF0, 0x9F, 0x98, 0x80}, u"\U0001F600"},
+      {"stray continuation", {0x80}, std::nullopt},
+      {"byte FF", {0xFF}, std::nullopt},
+      {"cut short", {0xE2, 0x82}, std::nullopt},
+      {"nothing", {}, u""},
+  };
+  for (const Insert& insert : inserts) {
+    for (std::size_t before = 0; before <= 20; ++before) {
+      for (const std::size_t after :
+           {std::size_t{0}, std::size_t{1}, std::size_t{7}, std::size_t{8}, std::size_t{17}}) {
+        Bytes bytes(before, 'a');
+        bytes.insert(bytes.end(), insert.bytes.begin(), insert.bytes.end());
+        bytes.insert(bytes.end(), after, 'z');
+        std::optional<std::u16string> expected;
+        if (insert.text) {
+          expected = std::u16string(before, u'a') + *insert.text + std::u16string(after, u'z');
+        }
+        // A cut-short sequence at the very end is the flaw; followed by
+        // ASCII it is a bad continuation: rejected either way.
+        EXPECT_EQ(Utf8ToUtf16(bytes), expected) << insert.name << " " << before << "+" << after;
+        const auto length = Utf16LengthOfUtf8(bytes);
+        EXPECT_EQ(length.has_value(), expected.has_value()) << insert.name << " " << before;
+        if (length && expected) {
+          EXPECT_EQ(*length, expected->size());
+        }
+      }
+    }
+  }
+}
+
 TEST(Utf16ToUtf8, RoundTripsAndReplacesLoneSurrogates) {
   const std::u16string text = u"a\u00E4\u20AC\U0001F600";
   const std::string utf8 = Utf16ToUtf8(text);
