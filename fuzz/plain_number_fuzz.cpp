@@ -132,14 +132,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const long double value = std::strtold(spelled.c_str(), nullptr);
     const bool overflow = errno == ERANGE && std::isinf(value);
     const long double largest = std::numeric_limits<long double>::max();  // 1.19e4932
-    if (significant >= 4932 && significant <= 4934) {
-      decided = false;  // the integer of the digits may or may not overflow
-    } else if (significant > 4934) {
+    // Near the limits of extended precision the last rounding decides: when
+    // the integer of the digits may just overflow, and next to the largest
+    // value.
+    const bool nearLimit = (significant >= 4932 && significant <= 4934) || overflow ||
+                           std::fabs(value) > largest * (1 - 1e-15L);
+    if (significant > 4934) {
       Check(!extendedOk, "an integer of digits beyond extended precision fails");
     } else if (significant > 0 && leading >= 4933) {
       Check(overflow && !extendedOk, "a value beyond extended precision fails");
-    } else if (overflow || std::fabs(value) > largest * (1 - 1e-15L)) {
-      decided = false;  // next to the largest value, the last rounding decides
+    } else if (nearLimit) {
+      decided = false;
     } else {
       reference = value;
       Check(extendedOk, "a text of the form converts; underflow is no failure");

@@ -11,8 +11,8 @@
 // Input: the first byte picks where the digit-shape control goes, the rest
 // is the text.
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
-#include <cstring>
 #include <string>
 #include <string_view>
 
@@ -46,13 +46,14 @@ std::u16string Rewrite(std::u16string s, char16_t decimal) {
   return s;
 }
 
-// The answer of a conversion: whether it converted, and the value's bits.
+// The answer of a conversion: whether it converted, and the value, the
+// sign of a zero included.
 template <typename Float>
 struct Answer {
   bool ok = false;
   Float value = 777;
   friend bool operator==(const Answer& a, const Answer& b) {
-    return a.ok == b.ok && std::memcmp(&a.value, &b.value, sizeof(Float)) == 0;
+    return a.ok == b.ok && a.value == b.value && std::signbit(a.value) == std::signbit(b.value);
   }
 };
 
@@ -79,7 +80,7 @@ void CheckTolerant(const std::u16string& text, Variation variation, std::size_t 
   std::u16string other = text;
   switch (variation) {
     case Variation::CommaSeparator:
-      Check(Tolerant<Float>(text, u',') == answer, "the same under the separator \",\"");
+      Check(Tolerant<Float>(text, u',') == answer, R"(the same under the separator ",")");
       return;
     case Variation::MarksTraded:
       for (char16_t& c : other) {
@@ -89,7 +90,7 @@ void CheckTolerant(const std::u16string& text, Variation variation, std::size_t 
           c = u'.';
         }
       }
-      Check(Tolerant<Float>(other, u'.') == answer, "the same with \".\" and \",\" traded");
+      Check(Tolerant<Float>(other, u'.') == answer, R"(the same with "." and "," traded)");
       return;
     case Variation::DigitShape:
       other.insert(insertAt, 1, insertAt % 2 == 0 ? u'\u206E' : u'\u206F');
