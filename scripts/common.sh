@@ -6,8 +6,8 @@ OSTRIVANE_RUN_PACKAGES=(cmake g++ make qt6-base-dev libicu-dev)
 # Building and testing both platforms; the tray is tested on an X server
 # of its own with a tray host, driven by xdotool and photographed, and on a
 # session bus of its own with a StatusNotifierItem watcher (GLib's D-Bus
-# binding for the system's Python).
-OSTRIVANE_TEST_PACKAGES=("${OSTRIVANE_RUN_PACKAGES[@]}" clang-tidy googletest libbenchmark-dev
+# binding for the system's Python). clang builds the fuzz targets.
+OSTRIVANE_TEST_PACKAGES=("${OSTRIVANE_RUN_PACKAGES[@]}" clang clang-tidy googletest libbenchmark-dev
   g++-mingw-w64-x86-64-posix wine64 python3 iproute2 util-linux
   xvfb trayer xdotool imagemagick x11-utils dbus-daemon python3-gi)
 
