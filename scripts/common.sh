@@ -8,8 +8,8 @@ OSTRIVANE_RUN_PACKAGES=(cmake g++ make qt6-base-dev libicu-dev)
 # session bus of its own with a StatusNotifierItem watcher (GLib's D-Bus
 # binding for the system's Python); the Windows tray test reads the hint and
 # the menu with tesseract and compiles the locales Wine takes the interface
-# language from.
-OSTRIVANE_TEST_PACKAGES=("${OSTRIVANE_RUN_PACKAGES[@]}" clang-tidy googletest libbenchmark-dev
+# language from. clang builds the fuzz targets.
+OSTRIVANE_TEST_PACKAGES=("${OSTRIVANE_RUN_PACKAGES[@]}" clang clang-tidy googletest libbenchmark-dev
   g++-mingw-w64-x86-64-posix wine64 python3 iproute2 util-linux
   xvfb trayer xdotool imagemagick x11-utils dbus-daemon python3-gi
   tesseract-ocr tesseract-ocr-eng locales)
