@@ -35,31 +35,12 @@ OTHER_IF, OTHER_PEER_IF = "vc", "vd"
 OTHER_ADDR, OTHER_PEER_ADDR = "10.98.0.1", "10.98.0.2"
 
 
-def ip(*args):
-    # Never the machine's own links: only inside the namespace of our own.
-    if not harness.inside_own_namespace():
-        raise RuntimeError("network set-up outside a namespace of our own")
-    subprocess.run(["ip", *args], check=True)
-
-
-def links():
-    listing = subprocess.run(["ip", "-o", "link", "show"], capture_output=True, text=True,
-                             check=True).stdout
-    return [line.split(":")[1].strip().split("@")[0] for line in listing.splitlines()]
-
-
 def loopback_only():
     """The namespace with loopback alone: every veth pair deleted."""
     harness.bring_up_loopback()
     for name in (HOST_IF, OTHER_IF):
-        if name in links():
-            ip("link", "del", name)
-
-
-def link_is_up(name):
-    link = subprocess.run(["ip", "-o", "link", "show", name], capture_output=True,
-                          text=True).stdout
-    return "LOWER_UP" in link and "state UP" in link
+        if name in harness.link_names():
+            harness.ip("link", "del", name)
 
 
 def interface_index(name):
@@ -72,18 +53,18 @@ def interface_index(name):
 def second_pair():
     """A veth pair after va/vb in the system's order: vc (OTHER_ADDR) before
     vd (OTHER_PEER_ADDR), both up."""
-    ip("link", "add", "w0", "type", "veth", "peer", "name", "w1")
+    harness.ip("link", "add", "w0", "type", "veth", "peer", "name", "w1")
     # Which end comes first is the kernel's choice: that one becomes vc.
-    host, peer = [n for n in links() if n in ("w0", "w1")]
-    ip("link", "set", host, "name", OTHER_IF)
-    ip("link", "set", peer, "name", OTHER_PEER_IF)
+    host, peer = [n for n in harness.link_names() if n in ("w0", "w1")]
+    harness.ip("link", "set", host, "name", OTHER_IF)
+    harness.ip("link", "set", peer, "name", OTHER_PEER_IF)
     for name, addr in ((OTHER_IF, OTHER_ADDR), (OTHER_PEER_IF, OTHER_PEER_ADDR)):
-        ip("addr", "add", addr + "/24", "dev", name)
-        ip("link", "set", name, "up")
+        harness.ip("addr", "add", addr + "/24", "dev", name)
+        harness.ip("link", "set", name, "up")
         for key, value in (("accept_local", "1"), ("rp_filter", "0")):
             with open("/proc/sys/net/ipv4/conf/%s/%s" % (name, key), "w") as f:
                 f.write(value)
-    if not harness.wait_for(lambda: all(link_is_up(n) for n in (OTHER_IF, OTHER_PEER_IF))):
+    if not harness.wait_for(lambda: all(harness.link_is_up(n) for n in (OTHER_IF, OTHER_PEER_IF))):
         raise RuntimeError("the veth pair %s/%s did not come up" % (OTHER_IF, OTHER_PEER_IF))
 
 
@@ -163,7 +144,7 @@ class FollowTest(unittest.TestCase):
         self.start_relay()
         self.assertFollows(b"before")
         old_index = interface_index(HOST_IF)
-        ip("link", "del", HOST_IF)
+        harness.ip("link", "del", HOST_IF)
         harness.make_veth_pair()
         self.assertNotEqual(interface_index(HOST_IF), old_index, "the same interface number")
         self.assertFollows(b"on the new interface")
@@ -173,13 +154,13 @@ class FollowTest(unittest.TestCase):
         self.start_relay()
         self.assertFollows(b"before")
         new = "10.99.0.3"
-        ip("addr", "del", HOST_ADDR + "/24", "dev", HOST_IF)
-        ip("addr", "add", new + "/24", "dev", HOST_IF)
+        harness.ip("addr", "del", HOST_ADDR + "/24", "dev", HOST_IF)
+        harness.ip("addr", "add", new + "/24", "dev", HOST_IF)
         self.assertFollows(b"to the new address", to=new)
         self.assertFollows(b"to the group", to=GROUP)
         # The old address comes back behind the new one: the relay stays on
         # the first, and unicast to the old one is not received.
-        ip("addr", "add", HOST_ADDR + "/24", "dev", HOST_IF)
+        harness.ip("addr", "add", HOST_ADDR + "/24", "dev", HOST_IF)
         time.sleep(1.5)
         self.assertNotRelayed([(b"to the old address", HOST_ADDR)], b"to the new one", new)
 
@@ -189,8 +170,8 @@ class FollowTest(unittest.TestCase):
         self.start_relay()
         self.assertFollows(b"on va")
         # The va/vb pair loses its addresses: the first usable one is vc's.
-        ip("addr", "flush", "dev", HOST_IF)
-        ip("addr", "flush", "dev", harness.PEER_IF)
+        harness.ip("addr", "flush", "dev", HOST_IF)
+        harness.ip("addr", "flush", "dev", harness.PEER_IF)
         self.assertFollows(b"on vc", via=OTHER_PEER_ADDR)
         # The group is heard on vc, and no longer on va.
         with LinkSender(harness.PEER_IF) as on_va, harness.UdpSender(OTHER_PEER_ADDR) as on_vc:
@@ -209,10 +190,10 @@ class FollowTest(unittest.TestCase):
         # Changes that make both try again: the interface replaced, an
         # address added. Whichever binds first relays; the other fails
         # without a word.
-        ip("link", "del", HOST_IF)
+        harness.ip("link", "del", HOST_IF)
         harness.make_veth_pair()
         self.assertFollows(b"one copy relays")
-        ip("addr", "add", "10.99.0.7/24", "dev", HOST_IF)
+        harness.ip("addr", "add", "10.99.0.7/24", "dev", HOST_IF)
         time.sleep(1.5)
         self.assertTrue(second.alive() and first.alive())
         self.assertEqual(second.error_output().count(report), 1,

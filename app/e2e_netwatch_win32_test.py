@@ -62,40 +62,21 @@ OTHER_IF, OTHER_PEER_IF = "vc", "vd"
 OTHER_ADDR, OTHER_PEER_ADDR = "10.98.0.1", "10.98.0.2"
 
 
-def ip(*args):
-    # Never the machine's own links: only inside the namespace of our own.
-    if not harness.inside_own_namespace():
-        raise RuntimeError("network set-up outside a namespace of our own")
-    subprocess.run(["ip", *args], check=True)
-
-
-def links():
-    listing = subprocess.run(["ip", "-o", "link", "show"], capture_output=True, text=True,
-                             check=True).stdout
-    return [line.split(":")[1].strip().split("@")[0] for line in listing.splitlines()]
-
-
-def link_is_up(name):
-    link = subprocess.run(["ip", "-o", "link", "show", name], capture_output=True,
-                          text=True).stdout
-    return "LOWER_UP" in link and "state UP" in link
-
-
 def loopback_only():
     """The namespace with loopback alone: every veth pair deleted."""
     harness.bring_up_loopback()
     for name in (HOST_IF, OTHER_IF):
-        if name in links():
-            ip("link", "del", name)
+        if name in harness.link_names():
+            harness.ip("link", "del", name)
 
 
 def pair(host, peer, host_addr, peer_addr):
     """A veth pair whose end `host` comes first in the system's order (Wine
     lists adapters by interface number), both ends up with their address."""
-    ip("link", "add", "w0", "type", "veth", "peer", "name", "w1")
-    first, second = [n for n in links() if n in ("w0", "w1")]
-    ip("link", "set", first, "name", host)
-    ip("link", "set", second, "name", peer)
+    harness.ip("link", "add", "w0", "type", "veth", "peer", "name", "w1")
+    first, second = [n for n in harness.link_names() if n in ("w0", "w1")]
+    harness.ip("link", "set", first, "name", host)
+    harness.ip("link", "set", second, "name", peer)
     # Both ends are addresses of this one namespace: traffic between them
     # carries local addresses, which the martian filter must let through.
     for conf in ("all", "default", host, peer):
@@ -103,9 +84,9 @@ def pair(host, peer, host_addr, peer_addr):
             with open("/proc/sys/net/ipv4/conf/%s/%s" % (conf, key), "w") as f:
                 f.write(value)
     for name, addr in ((host, host_addr), (peer, peer_addr)):
-        ip("addr", "add", addr + "/24", "dev", name)
-        ip("link", "set", name, "up")
-    if not harness.wait_for(lambda: link_is_up(host) and link_is_up(peer)):
+        harness.ip("addr", "add", addr + "/24", "dev", name)
+        harness.ip("link", "set", name, "up")
+    if not harness.wait_for(lambda: harness.link_is_up(host) and harness.link_is_up(peer)):
         raise RuntimeError("the veth pair %s/%s did not come up" % (host, peer))
 
 
@@ -224,7 +205,7 @@ class FollowTest(unittest.TestCase):
         pair(HOST_IF, PEER_IF, HOST_ADDR, PEER_ADDR)
         self.start_relay()
         self.assertFollows(b"before", via=PEER_ADDR)
-        ip("link", "del", HOST_IF)
+        harness.ip("link", "del", HOST_IF)
         # The same address on an interface of another name and number.
         pair(OTHER_IF, OTHER_PEER_IF, HOST_ADDR, PEER_ADDR)
         self.assertFollows(b"on the new interface", via=PEER_ADDR)
@@ -235,8 +216,8 @@ class FollowTest(unittest.TestCase):
         self.start_relay()
         self.assertFollows(b"on va", via=PEER_ADDR)
         # The va/vb pair loses its addresses: the first usable one is vc's.
-        ip("addr", "flush", "dev", HOST_IF)
-        ip("addr", "flush", "dev", PEER_IF)
+        harness.ip("addr", "flush", "dev", HOST_IF)
+        harness.ip("addr", "flush", "dev", PEER_IF)
         self.assertFollows(b"on vc", via=OTHER_PEER_ADDR)
         # The group is heard on vc, and no longer on va.
         with LinkSender(PEER_IF) as on_va, \
@@ -260,10 +241,10 @@ class FollowTest(unittest.TestCase):
         # Changes that make both try again: the interface replaced, an
         # address added. Whichever binds first relays; the other fails
         # without a word.
-        ip("link", "del", HOST_IF)
+        harness.ip("link", "del", HOST_IF)
         pair(OTHER_IF, OTHER_PEER_IF, HOST_ADDR, PEER_ADDR)
         self.assertFollows(b"one copy relays", via=PEER_ADDR)
-        ip("addr", "add", "10.99.0.7/24", "dev", OTHER_IF)
+        harness.ip("addr", "add", "10.99.0.7/24", "dev", OTHER_IF)
         time.sleep(3)
         self.assertIsNone(PROBE.dialog(TITLE), "a report after the start")
         self.assertTrue(first.alive() and second.alive())

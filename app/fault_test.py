@@ -67,12 +67,6 @@ def resident_kb(pid):
     raise RuntimeError("no VmRSS for %d" % pid)
 
 
-def ip(*args):
-    if not harness.inside_own_namespace():
-        raise RuntimeError("network set-up outside a namespace of our own")
-    subprocess.run(["ip", *args], check=True)
-
-
 def link_has_carrier(name):
     out = subprocess.run(["ip", "-o", "link", "show", name], capture_output=True,
                          text=True).stdout
@@ -384,12 +378,12 @@ class InterfaceFaultTest(FaultTest):
         self.send(HEADER + b"before")
         self.assertEqual(self.endpoint.receive_all(1), [b"before"])
         try:
-            ip("link", "set", HOST_IF, "down")
+            harness.ip("link", "set", HOST_IF, "down")
             self.assertTrue(harness.wait_for(lambda: not link_has_carrier(HOST_IF), 5.0))
             time.sleep(0.5)
             self.assertTrue(relay.alive(), relay.error_output())
         finally:
-            ip("link", "set", HOST_IF, "up")
+            harness.ip("link", "set", HOST_IF, "up")
         self.assertTrue(harness.wait_for(
             lambda: link_has_carrier(HOST_IF) and link_has_carrier(PEER_IF), 5.0))
         # Sent again and again until one arrives: a relay that follows the

@@ -89,7 +89,15 @@ def bring_up_loopback():
     _ip("link", "set", "lo", "up")
 
 
-def _link_names():
+def ip(*args):
+    """Runs `ip` with ARGS; only inside the namespace of our own, never on the
+    machine's own links."""
+    if not _inside_own_namespace:
+        raise RuntimeError("network set-up outside a namespace of our own")
+    subprocess.run(["ip", *args], check=True)
+
+
+def link_names():
     """The namespace's interfaces in the system's order (ifindex order,
     which is also the order of getifaddrs)."""
     listing = subprocess.run(["ip", "-o", "link", "show"], capture_output=True, text=True,
@@ -97,7 +105,7 @@ def _link_names():
     return [line.split(":")[1].strip().split("@")[0] for line in listing.splitlines()]
 
 
-def _link_is_up(name):
+def link_is_up(name):
     # /sys still shows the machine's own interfaces inside the namespace: ask ip.
     link = subprocess.run(["ip", "-o", "link", "show", name], capture_output=True,
                           text=True).stdout
@@ -114,7 +122,7 @@ def make_veth_pair(host_addr=HOST_ADDR, peer_addr=PEER_ADDR, prefix=24, timeout=
     bring_up_loopback()
     _ip("link", "add", "v0", "type", "veth", "peer", "name", "v1")
     # Which end comes first is the kernel's choice: that one gets the host's name.
-    host, peer = [n for n in _link_names() if n in ("v0", "v1")]
+    host, peer = [n for n in link_names() if n in ("v0", "v1")]
     _ip("link", "set", host, "name", HOST_IF)
     _ip("link", "set", peer, "name", PEER_IF)
     _ip("addr", "add", "%s/%d" % (host_addr, prefix), "dev", HOST_IF)
@@ -127,7 +135,7 @@ def make_veth_pair(host_addr=HOST_ADDR, peer_addr=PEER_ADDR, prefix=24, timeout=
             if os.path.exists(path):
                 with open(path, "w") as f:
                     f.write(value)
-    if not wait_for(lambda: _link_is_up(HOST_IF) and _link_is_up(PEER_IF), timeout):
+    if not wait_for(lambda: link_is_up(HOST_IF) and link_is_up(PEER_IF), timeout):
         raise RuntimeError("the veth pair %s/%s did not come up" % (HOST_IF, PEER_IF))
 
 
