@@ -10,11 +10,7 @@ ever reaches the machine's own interfaces.
 
 Usage: e2e_netwatch_test.py --ostrivane PATH [unittest options]
 """
-import argparse
 import os
-import socket
-import struct
-import subprocess
 import sys
 import tempfile
 import time
@@ -22,7 +18,8 @@ import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "scripts"))
 import ostrivane_harness as harness  # noqa: E402
-from ostrivane_harness import GROUP, HEADER, HOST_ADDR, HOST_IF, PEER_ADDR  # noqa: E402
+from ostrivane_harness import (GROUP, HEADER, HOST_ADDR, HOST_IF, OTHER_PEER_ADDR,  # noqa: E402
+                               PEER_ADDR, LinkSender)
 
 OSTRIVANE = None
 
@@ -30,58 +27,9 @@ OSTRIVANE = None
 # half a second of quiet, then activates the receiver anew.
 FOLLOW = 5.0
 
-# A second veth pair, for an address on another interface.
-OTHER_IF, OTHER_PEER_IF = "vc", "vd"
-OTHER_ADDR, OTHER_PEER_ADDR = "10.98.0.1", "10.98.0.2"
-
-
-def loopback_only():
-    """The namespace with loopback alone: every veth pair deleted."""
-    harness.bring_up_loopback()
-    for name in (HOST_IF, OTHER_IF):
-        if name in harness.link_names():
-            harness.ip("link", "del", name)
-
-
-def interface_index(name):
-    # /sys shows the machine's own interfaces even inside the namespace.
-    link = subprocess.run(["ip", "-o", "link", "show", name], capture_output=True, text=True,
-                          check=True).stdout
-    return int(link.split(":")[0])
-
-
-def second_pair():
-    """A veth pair after va/vb in the system's order: vc (OTHER_ADDR) before
-    vd (OTHER_PEER_ADDR), both up."""
-    harness.ip("link", "add", "w0", "type", "veth", "peer", "name", "w1")
-    # Which end comes first is the kernel's choice: that one becomes vc.
-    host, peer = [n for n in harness.link_names() if n in ("w0", "w1")]
-    harness.ip("link", "set", host, "name", OTHER_IF)
-    harness.ip("link", "set", peer, "name", OTHER_PEER_IF)
-    for name, addr in ((OTHER_IF, OTHER_ADDR), (OTHER_PEER_IF, OTHER_PEER_ADDR)):
-        harness.ip("addr", "add", addr + "/24", "dev", name)
-        harness.ip("link", "set", name, "up")
-        for key, value in (("accept_local", "1"), ("rp_filter", "0")):
-            with open("/proc/sys/net/ipv4/conf/%s/%s" % (name, key), "w") as f:
-                f.write(value)
-    if not harness.wait_for(lambda: all(harness.link_is_up(n) for n in (OTHER_IF, OTHER_PEER_IF))):
-        raise RuntimeError("the veth pair %s/%s did not come up" % (OTHER_IF, OTHER_PEER_IF))
-
-
-class LinkSender(harness.UdpSender):
-    """Multicast out of the interface `name`, which may have no address."""
-
-    def __init__(self, name):
-        self.sock = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
-        # struct ip_mreqn: no group, no address, the interface's number.
-        self.sock.setsockopt(socket.IPPROTO_IP, socket.IP_MULTICAST_IF,
-                             struct.pack("=4s4si", bytes(4), bytes(4), interface_index(name)))
-        self.sock.setsockopt(socket.IPPROTO_IP, socket.IP_MULTICAST_TTL, 1)
-
-
 class FollowTest(unittest.TestCase):
     def setUp(self):
-        loopback_only()
+        harness.loopback_only()
         self.dir = tempfile.TemporaryDirectory()
         self.endpoint = harness.UnixSlotReader(self.dir.name)
         self.relays = []
@@ -93,7 +41,7 @@ class FollowTest(unittest.TestCase):
             relay.close()
         self.endpoint.close()
         self.dir.cleanup()
-        loopback_only()
+        harness.loopback_only()
         self.assertEqual(codes, [0] * len(codes), errors)
 
     def start_relay(self):
@@ -143,10 +91,11 @@ class FollowTest(unittest.TestCase):
         harness.make_veth_pair()
         self.start_relay()
         self.assertFollows(b"before")
-        old_index = interface_index(HOST_IF)
+        old_index = harness.interface_index(HOST_IF)
         harness.ip("link", "del", HOST_IF)
         harness.make_veth_pair()
-        self.assertNotEqual(interface_index(HOST_IF), old_index, "the same interface number")
+        self.assertNotEqual(harness.interface_index(HOST_IF), old_index,
+                            "the same interface number")
         self.assertFollows(b"on the new interface")
 
     def test_address_changed(self):
@@ -166,7 +115,7 @@ class FollowTest(unittest.TestCase):
 
     def test_first_address_moves_to_another_interface(self):
         harness.make_veth_pair()
-        second_pair()
+        harness.other_veth_pair()
         self.start_relay()
         self.assertFollows(b"on va")
         # The va/vb pair loses its addresses: the first usable one is vc's.
@@ -203,13 +152,10 @@ class FollowTest(unittest.TestCase):
 
 def main():
     global OSTRIVANE
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--ostrivane", required=True)
-    args, rest = parser.parse_known_args()
-    OSTRIVANE = os.path.abspath(args.ostrivane)
+    (OSTRIVANE,), argv = harness.test_arguments("--ostrivane")
     harness.enter_own_namespace("OSTRIVANE_E2E_NETWATCH_NETNS")
-    unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
+    return harness.run_tests(argv)
 
 
 if __name__ == "__main__":
-    main()
+    sys.exit(main())

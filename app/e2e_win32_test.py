@@ -18,28 +18,20 @@ with loop-back off.
 Usage: e2e_win32_test.py --ostrivane EXE --slot-monitor EXE --window-probe EXE
                          [unittest options]
 """
-import argparse
 import os
 import sys
-import tempfile
 import time
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "scripts"))
 import ostrivane_harness as harness  # noqa: E402
 import ostrivane_wine as wine  # noqa: E402
-from ostrivane_harness import GROUP, HEADER, HOST_ADDR, PEER_ADDR, PORT  # noqa: E402
+from ostrivane_wine import BIND_FAILURE, MAIN_FORM, TITLE  # noqa: E402
+from ostrivane_harness import GROUP, HEADER, PEER_ADDR, PORT  # noqa: E402
 
-OSTRIVANE = SLOT_MONITOR = WINDOW_PROBE = None
+OSTRIVANE = SLOT_MONITOR = None
 # Set up by main(): the Wine prefix of this run and the probe of its windows.
 PREFIX = PROBE = None
-
-MAIN_FORM = "TMainForm"
-# The application title: the program file's name up to its first full stop.
-TITLE = "Ostrivane"
-BIND_FAILURE = "Could not bind socket. Address and port are already in use."
-# The log box (Memo1) among the main window's controls.
-LOG_BOX_ID = 107
 
 # How long a relayed command may take to arrive. The program takes ~1 s to
 # put a command of 8 KB without line breaks into its log box under Wine.
@@ -49,53 +41,12 @@ ARRIVAL = 15.0
 BOM_IN_1252 = b"?"
 
 
-class Relay:
-    """One running Ostrivane.exe: its process, and its Windows process id,
-    through which its main window is found."""
-
-    def __init__(self):
-        before = set(PROBE.window_pids(MAIN_FORM))
-        self.program = PREFIX.start(OSTRIVANE)
-        self.windows_pid = None
-        self.before = before
-
-    def wait_bound(self):
-        return self.program.wait_bound(timeout=30)
-
-    def find_main_window(self, timeout=20.0):
-        """The Windows process id of this copy's main window."""
-        def new_pid():
-            fresh = set(PROBE.window_pids(MAIN_FORM)) - self.before
-            return fresh.pop() if len(fresh) == 1 else None
-        self.windows_pid = harness.wait_for(new_pid, timeout, step=0.2)
-        return self.windows_pid
-
-    def alive(self):
-        return self.program.alive()
-
-    def close(self, timeout=10.0):
-        """Closes the main window the way the tray menu's exit does (WM_CLOSE)
-        and answers the exit status; raises TimeoutExpired when the program
-        has not ended within `timeout` seconds (it is killed then)."""
-        if self.windows_pid is None and self.alive():
-            self.find_main_window()
-        try:
-            return self.program.stop(
-                timeout, ask=lambda _: PROBE.close(MAIN_FORM, self.windows_pid))
-        finally:
-            self.program.close()
-
-    def log_box(self):
-        return PROBE.control_text(MAIN_FORM, LOG_BOX_ID, self.windows_pid)
+def new_relay():
+    return wine.Relay(PREFIX, PROBE, OSTRIVANE)
 
 
 def start_monitor(*options):
-    monitor = wine.SlotMonitor(PREFIX, SLOT_MONITOR, *options)
-    if not monitor.wait_ready():
-        error = monitor.program.error_output()
-        monitor.close()
-        raise AssertionError("lvx-slot-monitor did not start: " + error)
-    return monitor
+    return wine.start_slot_monitor(PREFIX, SLOT_MONITOR, *options)
 
 
 def sockets_on(port):
@@ -131,7 +82,7 @@ class RelayTestCase(unittest.TestCase):
 
     def setUp(self):
         self.monitor = start_monitor(*self.monitor_options)
-        self.relay = Relay()
+        self.relay = new_relay()
         bound = self.relay.wait_bound()
         if not bound:
             self.relay.program.stop(5)
@@ -159,7 +110,9 @@ class RelayTestCase(unittest.TestCase):
         self.assertEqual(self.monitor.quiet(seconds), [])
 
 
-class RelayTest(RelayTestCase):
+class RelayTest(harness.RelayCases, RelayTestCase):
+    BATCH = 30.0
+
     def test_valid_datagram_arrives_as_one_message_and_in_the_log_box(self):
         self.send(HEADER + b"<Remote/>")
         self.assertRelayed([b"<Remote/>"])
@@ -195,71 +148,16 @@ class RelayTest(RelayTestCase):
         self.assertRelayed([ansi("Grüße € ") + b"?A"])
         self.assertEqual(self.relay.log_box(), text)
 
-    def test_malformed_datagrams_are_dropped_and_the_next_is_relayed(self):
-        bad = [
-            b"",
-            b"\x02",
-            b"\x02LVXML",
-            HEADER,
-            b"\x02lvxml\x02abc",
-            b"\x02LVXML \x02abc",
-            b"\x02\x02LVXML\x02abc",
-            b"LVXML\x02abc",
-            HEADER + b"\xc3",
-            HEADER + b"\xe4",
-            HEADER + b"\xc0\x80",
-            HEADER + b"\xed\xa0\x80",
-            HEADER + b"\xf4\x90\x80\x80",
-            HEADER + b"ok\xff",
-        ]
-        for d in bad:
-            self.send(d)
-        self.send(HEADER + b"a\x02b\x00")
-        self.assertRelayed([b"a\x02b\x00"])
-        self.assertNothingMore()
-
     def test_payload_is_taken_whole(self):
         # A byte-order mark is part of the text (code page 1252 has no byte
         # for it: BOM_IN_1252), as are line ends and a trailing zero.
         self.send(HEADER + b"\xef\xbb\xbfx\r\ny\n\x00")
         self.assertRelayed([BOM_IN_1252 + b"x\r\ny\n\x00"])
 
-    def test_size_limit_is_the_receive_buffer(self):
-        exact = HEADER + b"x" * (8192 - len(HEADER))
-        over = HEADER + b"y" * (8193 - len(HEADER))
-        self.send(over)
-        self.send(exact)
-        self.send(over)
-        self.send(HEADER + b"after")
-        self.assertRelayed([exact[len(HEADER):], b"after"], timeout=30)
-        self.assertNothingMore(2.0)
-
-    def test_zero_byte_datagram_then_valid_one(self):
-        self.send(b"")
-        self.send(HEADER + b"next")
-        self.assertRelayed([b"next"])
-
-    def test_back_to_back_datagrams_keep_their_order(self):
-        expected = [b"cmd %03d" % i for i in range(60)]
-        for m in expected:
-            self.send(HEADER + m)
-        self.assertRelayed(expected, timeout=30)
-
     def test_joins_the_group_on_the_first_adapter_only(self):
         # Wine lists lo, then the veth ends in the order of their interface
         # numbers: HOST_IF comes first.
         self.assertEqual(group_members(), {"lo": 1, harness.HOST_IF: 2, harness.PEER_IF: 1})
-
-    def test_unicast_to_the_chosen_address(self):
-        self.send(HEADER + b"direct", to=HOST_ADDR)
-        self.assertRelayed([b"direct"])
-
-    def test_datagrams_to_other_local_addresses_are_not_received(self):
-        self.send(HEADER + b"to the peer address", to=PEER_ADDR)
-        self.send(HEADER + b"to loopback", to="127.0.0.1")
-        self.send(HEADER + b"to the group")
-        self.assertRelayed([b"to the group"])
-        self.assertNothingMore()
 
 
 class SlowReaderTest(RelayTestCase):
@@ -278,7 +176,7 @@ class SlotOwnerTest(unittest.TestCase):
 
     def setUp(self):
         self.monitor = None
-        self.relay = Relay()
+        self.relay = new_relay()
         self.assertTrue(self.relay.wait_bound(), "Ostrivane.exe did not bind port %d" % PORT)
         self.relay.find_main_window()
         self.out = harness.UdpSender(PEER_ADDR, loop=False)
@@ -337,7 +235,7 @@ class SlotOwnerTest(unittest.TestCase):
         # The program's end closes its handle: then the name is free again.
         self.assertEqual(self.relay.close(), 0)
         self.monitor = start_monitor()
-        self.relay = Relay()
+        self.relay = new_relay()
         self.assertTrue(self.relay.wait_bound())
         self.relay.find_main_window()
         self.send(b"back")
@@ -348,11 +246,11 @@ class SecondCopyTest(unittest.TestCase):
     def test_second_copy_reports_the_bind_failure_and_runs_on(self):
         monitor = start_monitor()
         self.addCleanup(monitor.close)
-        first = Relay()
+        first = new_relay()
         self.assertTrue(first.wait_bound())
         first_pid = first.find_main_window()
         self.assertIsNotNone(first_pid)
-        second = Relay()
+        second = new_relay()
         try:
             box = PROBE.wait_dialog(TITLE)
             self.assertIsNotNone(box, "no message box titled %r" % TITLE)
@@ -383,10 +281,10 @@ class SecondCopyTest(unittest.TestCase):
         # the start-up error box is shown ends the program, and the box with
         # it. (Under Wine the process takes about 2 s more to end than after
         # a dismissed box; the box itself goes at once.)
-        first = Relay()
+        first = new_relay()
         self.assertTrue(first.wait_bound())
         first.find_main_window()
-        second = Relay()
+        second = new_relay()
         try:
             box = PROBE.wait_dialog(TITLE)
             self.assertIsNotNone(box, "no message box titled %r" % TITLE)
@@ -408,7 +306,7 @@ class SecondCopyTest(unittest.TestCase):
 
 class ShutdownTest(unittest.TestCase):
     def test_closing_the_main_window_ends_the_program_cleanly(self):
-        relay = Relay()
+        relay = new_relay()
         self.assertTrue(relay.wait_bound())
         relay.find_main_window()
         # Within five seconds (close() raises TimeoutExpired otherwise).
@@ -418,31 +316,15 @@ class ShutdownTest(unittest.TestCase):
 
 
 def main():
-    global OSTRIVANE, SLOT_MONITOR, WINDOW_PROBE, PREFIX, PROBE
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--ostrivane", required=True)
-    parser.add_argument("--slot-monitor", required=True)
-    parser.add_argument("--window-probe", required=True)
-    args, rest = parser.parse_known_args()
-    OSTRIVANE = os.path.abspath(args.ostrivane)
-    SLOT_MONITOR = os.path.abspath(args.slot_monitor)
-    WINDOW_PROBE = os.path.abspath(args.window_probe)
-    harness.enter_own_namespace("OSTRIVANE_E2E_WIN32_NS", unshare=wine.NAMESPACE)
-    wine.private_server_dir()
-    harness.make_veth_pair()
-    display = harness.XServer()
-    try:
-        with tempfile.TemporaryDirectory(prefix="ostrivane-wine-") as folder:
-            with wine.WinePrefix(os.path.join(folder, "prefix"), display=display.name) as PREFIX:
-                PROBE = wine.WindowProbe(PREFIX, WINDOW_PROBE)
-                code_page = PROBE.code_page()
-                if code_page != 1252:
-                    print("the Wine prefix runs with code page %d, not 1252" % code_page)
-                    return 1
-                result = unittest.main(argv=[sys.argv[0]] + rest, verbosity=2, exit=False).result
-    finally:
-        display.stop()
-    return 0 if result.wasSuccessful() else 1
+    global OSTRIVANE, SLOT_MONITOR, PREFIX, PROBE
+    (OSTRIVANE, SLOT_MONITOR, window_probe), argv = harness.test_arguments(
+        "--ostrivane", "--slot-monitor", "--window-probe")
+    with wine.session("OSTRIVANE_E2E_WIN32_NS", window_probe) as (PREFIX, PROBE, _):
+        code_page = PROBE.code_page()
+        if code_page != 1252:
+            print("the Wine prefix runs with code page %d, not 1252" % code_page)
+            return 1
+        return harness.run_tests(argv)
 
 
 if __name__ == "__main__":

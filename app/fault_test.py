@@ -16,11 +16,9 @@ error box is shown on an Xvfb server of the test's own.
 
 Usage: fault_test.py --ostrivane PATH [unittest options]
 """
-import argparse
 import os
 import random
 import select
-import shutil
 import signal
 import subprocess
 import sys
@@ -399,20 +397,14 @@ class InterfaceFaultTest(FaultTest):
 
 def main():
     global OSTRIVANE, SANITIZED
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--ostrivane", required=True)
-    args, rest = parser.parse_known_args()
-    OSTRIVANE = os.path.abspath(args.ostrivane)
+    (OSTRIVANE,), argv = harness.test_arguments("--ostrivane")
     with open(OSTRIVANE, "rb") as f:
         SANITIZED = b"__asan_init" in f.read()
-    missing = [t for t in ("Xvfb", "xdotool", "xprop", "unshare", "ip")
-               if shutil.which(t) is None]
-    if missing:
-        sys.exit("fault_test: missing tools (scripts/test installs them): " + " ".join(missing))
+    harness.require("fault_test", tools=("Xvfb", "xdotool", "xprop", "unshare", "ip"))
     harness.enter_own_namespace("OSTRIVANE_FAULT_NETNS")
     harness.make_veth_pair()
-    unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
+    return harness.run_tests(argv)
 
 
 if __name__ == "__main__":
-    main()
+    sys.exit(main())

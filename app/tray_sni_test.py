@@ -18,9 +18,7 @@ python3-gi.
 
 Usage: tray_sni_test.py --ostrivane PATH [unittest options]
 """
-import argparse
 import os
-import shutil
 import sys
 import tempfile
 import time
@@ -197,22 +195,18 @@ class SniTrayTest(unittest.TestCase):
 
 def main():
     global OSTRIVANE
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--ostrivane", required=True)
-    args, rest = parser.parse_known_args()
-    OSTRIVANE = os.path.abspath(args.ostrivane)
-    missing = [t for t in ("Xvfb", "xdotool", "xprop", "dbus-daemon", "unshare")
-               if shutil.which(t) is None]
+    (OSTRIVANE,), argv = harness.test_arguments("--ostrivane")
+    no_gi = []
     try:
         harness.gio()
     except (ImportError, ValueError) as e:
-        missing.append("python3-gi for %s (%s)" % (sys.executable, e))
-    if missing:
-        sys.exit("tray_sni_test: missing (scripts/test installs them): " + ", ".join(missing))
+        no_gi.append("python3-gi for %s (%s)" % (sys.executable, e))
+    harness.require("tray_sni_test", tools=("Xvfb", "xdotool", "xprop", "dbus-daemon", "unshare"),
+                    also=no_gi)
     harness.enter_own_namespace("OSTRIVANE_TRAY_SNI_NETNS")
     harness.bring_up_loopback()
-    unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
+    return harness.run_tests(argv)
 
 
 if __name__ == "__main__":
-    main()
+    sys.exit(main())

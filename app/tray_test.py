@@ -9,7 +9,6 @@ script re-executes itself under `unshare --net --map-root-user`.
 
 Usage: tray_test.py --ostrivane PATH --shots DIR [unittest options]
 """
-import argparse
 import os
 import shutil
 import subprocess
@@ -335,23 +334,15 @@ class TrayTest(unittest.TestCase):
 
 def main():
     global OSTRIVANE, SHOTS
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--ostrivane", required=True)
-    parser.add_argument("--shots", required=True)
-    args, rest = parser.parse_known_args()
-    OSTRIVANE = os.path.abspath(args.ostrivane)
-    SHOTS = os.path.abspath(args.shots)
-    missing = [t for t in ("Xvfb", "trayer", "xdotool", "xprop", "unshare")
-               if shutil.which(t) is None]
-    missing += [t for t in (CONVERT, IMPORT) if not os.path.exists(t)]
-    if missing:
-        sys.exit("tray_test: missing tools (scripts/test installs them): " + " ".join(missing))
+    (OSTRIVANE, SHOTS), argv = harness.test_arguments("--ostrivane", "--shots")
+    harness.require("tray_test", tools=("Xvfb", "trayer", "xdotool", "xprop", "unshare"),
+                    files=(CONVERT, IMPORT))
     harness.enter_own_namespace("OSTRIVANE_TRAY_NETNS")
     harness.bring_up_loopback()
     shutil.rmtree(SHOTS, ignore_errors=True)
     os.makedirs(SHOTS)
-    unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
+    return harness.run_tests(argv)
 
 
 if __name__ == "__main__":
-    main()
+    sys.exit(main())

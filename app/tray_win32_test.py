@@ -32,7 +32,6 @@ is hidden; on Windows the click closes it).
 Usage: tray_win32_test.py --ostrivane EXE --helper EXE --icon ICO --prefix DIR
                           --shots DIR [unittest options]
 """
-import argparse
 import fcntl
 import os
 import re
@@ -46,10 +45,10 @@ import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "scripts"))
 import ostrivane_harness as harness  # noqa: E402
+import ostrivane_wine as wine  # noqa: E402
 from ostrivane_harness import wait_for  # noqa: E402
 
-WINE = os.environ.get("OSTRIVANE_WINE", "/usr/lib/wine/wine64")
-WINESERVER = os.environ.get("OSTRIVANE_WINESERVER", "/usr/lib/wine/wineserver64")
+WINE, WINESERVER = wine.WINE, wine.WINESERVER
 CONVERT = "/usr/bin/convert"
 IMPORT = "/usr/bin/import"
 SCREEN = (640, 480)
@@ -172,29 +171,9 @@ class Display(harness.XServer):
                  "--delay", "80", str(button))
 
 
-class Window:
-    def __init__(self, display, wid):
-        self.id = wid
-        geometry = display.run("xdotool", "getwindowgeometry", "--shell", wid, check=False)
-        values = dict(line.split("=", 1) for line in geometry.split() if "=" in line)
-        self.x, self.y = int(values.get("X", -1)), int(values.get("Y", -1))
-        self.width, self.height = int(values.get("WIDTH", 0)), int(values.get("HEIGHT", 0))
-
-    @property
-    def box(self):
-        return (self.x, self.y, self.width, self.height)
-
-    @property
-    def centre(self):
-        return (self.x + self.width // 2, self.y + self.height // 2)
-
-    def __repr__(self):
-        return "Window(%s, %r)" % (self.id, self.box)
-
-
 def visible_windows(display, *criteria):
     ids = display.run("xdotool", "search", "--onlyvisible", *criteria, check=False).split()
-    return [Window(display, wid) for wid in ids]
+    return [harness.XWindow(display, wid) for wid in ids]
 
 
 class TrayHost:
@@ -560,29 +539,19 @@ class WineTrayTest(unittest.TestCase):
 
 def main():
     global OSTRIVANE, HELPER, ICON, PREFIX, SHOTS
-    parser = argparse.ArgumentParser()
-    for option in ("--ostrivane", "--helper", "--icon", "--prefix", "--shots"):
-        parser.add_argument(option, required=True)
-    args, rest = parser.parse_known_args()
-    OSTRIVANE, HELPER, ICON, PREFIX, SHOTS = (
-        os.path.abspath(p) for p in (args.ostrivane, args.helper, args.icon, args.prefix,
-                                     args.shots))
-    missing = [t for t in ("Xvfb", "trayer", "xdotool", "unshare", "tesseract", "localedef")
-               if shutil.which(t) is None]
-    missing += [t for t in (CONVERT, IMPORT, WINE, WINESERVER) if not os.path.exists(t)]
-    if missing:
-        sys.exit("tray_win32_test: missing tools (scripts/test installs them): " +
-                 " ".join(missing))
+    (OSTRIVANE, HELPER, ICON, PREFIX, SHOTS), argv = harness.test_arguments(
+        "--ostrivane", "--helper", "--icon", "--prefix", "--shots")
+    harness.require("tray_win32_test",
+                    tools=("Xvfb", "trayer", "xdotool", "xprop", "unshare", "tesseract",
+                           "localedef"),
+                    files=(CONVERT, IMPORT, WINE, WINESERVER))
     # A process namespace too: whatever Wine leaves running ends with the test.
-    harness.enter_own_namespace("OSTRIVANE_WINTRAY_NETNS",
-                                unshare=("--net", "--mount", "--map-root-user", "--propagation",
-                                         "private", "--pid", "--fork", "--kill-child",
-                                         "--mount-proc"))
+    harness.enter_own_namespace("OSTRIVANE_WINTRAY_NETNS", unshare=wine.NAMESPACE)
     harness.make_veth_pair()
     shutil.rmtree(SHOTS, ignore_errors=True)
     os.makedirs(SHOTS)
-    unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
+    return harness.run_tests(argv)
 
 
 if __name__ == "__main__":
-    main()
+    sys.exit(main())

@@ -327,8 +327,7 @@ def main():
     RUN_LINTIAN = not args.no_lintian
     harness.enter_own_namespace("OSTRIVANE_DEB_TEST_NS")
     harness.make_veth_pair()
-    result = unittest.main(argv=[sys.argv[0]] + rest, verbosity=2, exit=False).result
-    return 0 if result.wasSuccessful() else 1
+    return harness.run_tests([sys.argv[0]] + rest)
 
 
 if __name__ == "__main__":

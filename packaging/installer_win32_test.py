@@ -15,13 +15,10 @@ the program) are handed to it, and it reads their exit status.
 Usage: installer_win32_test.py --installer SETUP.EXE --zip PORTABLE.ZIP
                                --window-probe window_probe.exe [unittest options]
 """
-import argparse
 import os
 import re
 import shutil
-import subprocess
 import sys
-import tempfile
 import time
 import unittest
 import zipfile
@@ -29,9 +26,10 @@ import zipfile
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "scripts"))
 import ostrivane_harness as harness  # noqa: E402
 import ostrivane_wine as wine  # noqa: E402
+from ostrivane_wine import MAIN_FORM, TITLE  # noqa: E402
 from ostrivane_harness import PEER_ADDR, PORT  # noqa: E402
 
-INSTALLER = ZIP = WINDOW_PROBE = None
+INSTALLER = ZIP = None
 # Set up by main().
 PREFIX = PROBE = None
 
@@ -42,9 +40,6 @@ RUN_KEY = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Run"
 UNINSTALL_KEY = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\Ostrivane"
 # Where the Task Manager records that the user switched a log-on entry off.
 APPROVED_KEY = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Explorer\StartupApproved\Run"
-MAIN_FORM = "TMainForm"
-# The message box of a second copy, titled with the program's name.
-BIND_FAILURE_TITLE = "Ostrivane"
 
 # How long a silent installation or uninstallation may take, and how long the
 # uninstaller's copy in the temporary folder may take to remove itself.
@@ -301,10 +296,10 @@ class InstallerTest(unittest.TestCase):
             f.write(programs["Ostrivane.exe"])
         portable = PREFIX.start(r"C:\portable\Ostrivane.exe")
         try:
-            box = PROBE.wait_dialog(BIND_FAILURE_TITLE)
+            box = PROBE.wait_dialog(TITLE)
             self.assertIsNotNone(box, "the portable copy reported nothing")
             portable_window = box[0]
-            self.assertTrue(PROBE.dismiss(BIND_FAILURE_TITLE))
+            self.assertTrue(PROBE.dismiss(TITLE))
 
             # Uninstalling while the program runs: the uninstaller closes it
             # the normal way, then removes everything.
@@ -362,53 +357,37 @@ def registry_mentions(prefix_path, text):
     return hits
 
 
+def own_home(folder):
+    """Wine links the user's folders into the prefix and writes menu entries
+    for Start menu shortcuts into the home folder: a home of the test's own,
+    and (see main) no menu entries at all."""
+    home = os.path.join(folder, "home")
+    os.makedirs(home)
+    os.environ.update(HOME=home, XDG_DATA_HOME=os.path.join(home, ".local", "share"),
+                      XDG_CONFIG_HOME=os.path.join(home, ".config"))
+
+
 def main():
-    global INSTALLER, ZIP, WINDOW_PROBE, PREFIX, PROBE
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--installer", required=True)
-    parser.add_argument("--zip", required=True)
-    parser.add_argument("--window-probe", required=True)
-    args, rest = parser.parse_known_args()
-    INSTALLER = os.path.abspath(args.installer)
-    ZIP = os.path.abspath(args.zip)
-    WINDOW_PROBE = os.path.abspath(args.window_probe)
-    harness.enter_own_namespace("OSTRIVANE_INSTALLER_TEST_NS", unshare=wine.NAMESPACE)
-    if os.getpid() != 1:
-        print("the test must be the first process of its process namespace")
-        return 1
-    wine.private_server_dir()
-    harness.make_veth_pair()
-    display = harness.XServer()
-    try:
-        with tempfile.TemporaryDirectory(prefix="ostrivane-installer-") as folder:
-            # Wine links the user's folders into the prefix and writes menu
-            # entries for Start menu shortcuts into the home folder: a home of
-            # the test's own, and no menu entries at all.
-            home = os.path.join(folder, "home")
-            os.makedirs(home)
-            os.environ.update(HOME=home, XDG_DATA_HOME=os.path.join(home, ".local", "share"),
-                              XDG_CONFIG_HOME=os.path.join(home, ".config"))
-            PREFIX = wine.WinePrefix(os.path.join(folder, "prefix"), display=display.name)
-            try:
-                PREFIX.env["WINEDLLOVERRIDES"] += ";winemenubuilder.exe=d"
-                PROBE = wine.WindowProbe(PREFIX, WINDOW_PROBE)
-                result = unittest.main(argv=[sys.argv[0]] + rest, verbosity=2,
-                                       exit=False).result
-            finally:
-                PREFIX.close()
-            ok = result.wasSuccessful()
-            if ok and result.testsRun:
-                # The registry, as the ended server wrote it, knows nothing of
-                # the program any more.
-                mentions = registry_mentions(PREFIX.path, "ostrivane")
-                if mentions:
-                    print("left in the registry:\n  " + "\n  ".join(mentions))
-                    ok = False
-                else:
-                    print("the registry holds nothing of the program")
-    finally:
-        display.stop()
-    return 0 if ok else 1
+    global INSTALLER, ZIP, PREFIX, PROBE
+    (INSTALLER, ZIP, window_probe), argv = harness.test_arguments(
+        "--installer", "--zip", "--window-probe")
+    with wine.session("OSTRIVANE_INSTALLER_TEST_NS", window_probe,
+                      folder_prefix="ostrivane-installer-", before_prefix=own_home) as (
+                          PREFIX, PROBE, _):
+        PREFIX.env["WINEDLLOVERRIDES"] += ";winemenubuilder.exe=d"
+        result = unittest.main(argv=argv, verbosity=2, exit=False).result
+        PREFIX.close()
+        if not result.wasSuccessful():
+            return 1
+        if result.testsRun:
+            # The registry, as the ended server wrote it, knows nothing of
+            # the program any more.
+            mentions = registry_mentions(PREFIX.path, "ostrivane")
+            if mentions:
+                print("left in the registry:\n  " + "\n  ".join(mentions))
+                return 1
+            print("the registry holds nothing of the program")
+    return 0
 
 
 if __name__ == "__main__":

@@ -11,10 +11,13 @@ datagrams are small classes with one method to replace (`SlotReader.receive`,
 
 Used as: sys.path.insert(0, <repo>/scripts); import ostrivane_harness
 """
+import argparse
 import os
 import select
+import shutil
 import signal
 import socket
+import struct
 import subprocess
 import sys
 import tempfile
@@ -30,6 +33,42 @@ SLOT = "Lyravox\\Messages"
 # interface, which is given HOST_ADDR; the peer end sends.
 HOST_IF, PEER_IF = "va", "vb"
 HOST_ADDR, PEER_ADDR = "10.99.0.1", "10.99.0.2"
+# A second veth pair (other_veth_pair()), for an address on another
+# interface, or the first pair's replacement under other names.
+OTHER_IF, OTHER_PEER_IF = "vc", "vd"
+OTHER_ADDR, OTHER_PEER_ADDR = "10.98.0.1", "10.98.0.2"
+
+
+# ---- A test script's start ------------------------------------------------------
+
+def test_arguments(*options):
+    """The test script's command line: the paths given with `options` (each
+    one required, e.g. "--ostrivane"), made absolute and in that order, and
+    the argument list for unittest.main() with what is left."""
+    parser = argparse.ArgumentParser()
+    for option in options:
+        parser.add_argument(option, required=True)
+    args, rest = parser.parse_known_args()
+    paths = [os.path.abspath(getattr(args, option[2:].replace("-", "_"))) for option in options]
+    return paths, [sys.argv[0]] + rest
+
+
+def require(script, tools=(), files=(), also=()):
+    """Ends the test script `script` with a message when a command of `tools`
+    is not on PATH or a file of `files` does not exist; `also` are further
+    things found missing by the caller."""
+    missing = [t for t in tools if shutil.which(t) is None]
+    missing += [f for f in files if not os.path.exists(f)]
+    missing += list(also)
+    if missing:
+        sys.exit("%s: missing (scripts/test installs them): %s" % (script, ", ".join(missing)))
+
+
+def run_tests(argv):
+    """Runs the script's unittest cases; answers the exit status."""
+    import unittest
+    result = unittest.main(argv=argv, verbosity=2, exit=False).result
+    return 0 if result.wasSuccessful() else 1
 
 
 # ---- Waiting ------------------------------------------------------------------
@@ -112,31 +151,58 @@ def link_is_up(name):
     return "LOWER_UP" in link and "state UP" in link
 
 
-def make_veth_pair(host_addr=HOST_ADDR, peer_addr=PEER_ADDR, prefix=24, timeout=5.0):
-    """Loopback up and one veth pair in the current namespace: HOST_IF
-    (`host_addr`) is the first interface in the system's order, so the
-    relay binds there; PEER_IF (`peer_addr`) is where test datagrams leave.
-    Both ends are addresses of this one namespace, so traffic between them
-    carries local addresses: martian filtering is relaxed. Returns once both
-    carriers are up (the relay skips an interface that is down)."""
-    bring_up_loopback()
+def veth_pair(host, peer, host_addr, peer_addr, prefix=24, timeout=5.0):
+    """A veth pair in the current namespace, after the interfaces already
+    there in the system's order: `host` (`host_addr`) before `peer`
+    (`peer_addr`), both up. Both ends are addresses of this one namespace,
+    so traffic between them carries local addresses: martian filtering is
+    relaxed. Returns once both carriers are up (the relay skips an interface
+    that is down)."""
     _ip("link", "add", "v0", "type", "veth", "peer", "name", "v1")
     # Which end comes first is the kernel's choice: that one gets the host's name.
-    host, peer = [n for n in link_names() if n in ("v0", "v1")]
-    _ip("link", "set", host, "name", HOST_IF)
-    _ip("link", "set", peer, "name", PEER_IF)
-    _ip("addr", "add", "%s/%d" % (host_addr, prefix), "dev", HOST_IF)
-    _ip("addr", "add", "%s/%d" % (peer_addr, prefix), "dev", PEER_IF)
-    _ip("link", "set", HOST_IF, "up")
-    _ip("link", "set", PEER_IF, "up")
-    for conf in ("all", "default", HOST_IF, PEER_IF, "lo"):
+    first, second = [n for n in link_names() if n in ("v0", "v1")]
+    _ip("link", "set", first, "name", host)
+    _ip("link", "set", second, "name", peer)
+    _ip("addr", "add", "%s/%d" % (host_addr, prefix), "dev", host)
+    _ip("addr", "add", "%s/%d" % (peer_addr, prefix), "dev", peer)
+    _ip("link", "set", host, "up")
+    _ip("link", "set", peer, "up")
+    for conf in ("all", "default", host, peer, "lo"):
         for key, value in (("accept_local", "1"), ("rp_filter", "0")):
             path = "/proc/sys/net/ipv4/conf/%s/%s" % (conf, key)
             if os.path.exists(path):
                 with open(path, "w") as f:
                     f.write(value)
-    if not wait_for(lambda: link_is_up(HOST_IF) and link_is_up(PEER_IF), timeout):
-        raise RuntimeError("the veth pair %s/%s did not come up" % (HOST_IF, PEER_IF))
+    if not wait_for(lambda: link_is_up(host) and link_is_up(peer), timeout):
+        raise RuntimeError("the veth pair %s/%s did not come up" % (host, peer))
+
+
+def make_veth_pair(host_addr=HOST_ADDR, peer_addr=PEER_ADDR, prefix=24, timeout=5.0):
+    """Loopback up and the veth pair HOST_IF/PEER_IF: HOST_IF (`host_addr`) is
+    the first interface in the system's order, so the relay binds there;
+    PEER_IF (`peer_addr`) is where test datagrams leave."""
+    bring_up_loopback()
+    veth_pair(HOST_IF, PEER_IF, host_addr, peer_addr, prefix, timeout)
+
+
+def other_veth_pair():
+    """The second veth pair, OTHER_IF/OTHER_PEER_IF with their addresses."""
+    veth_pair(OTHER_IF, OTHER_PEER_IF, OTHER_ADDR, OTHER_PEER_ADDR)
+
+
+def loopback_only():
+    """The namespace with loopback alone: both veth pairs deleted."""
+    bring_up_loopback()
+    for name in (HOST_IF, OTHER_IF):
+        if name in link_names():
+            _ip("link", "del", name)
+
+
+def interface_index(name):
+    # /sys shows the machine's own interfaces even inside the namespace.
+    link = subprocess.run(["ip", "-o", "link", "show", name], capture_output=True, text=True,
+                          check=True).stdout
+    return int(link.split(":")[0])
 
 
 def udp_port_bound(port=PORT):
@@ -144,6 +210,73 @@ def udp_port_bound(port=PORT):
     for a socket that a wineserver holds for a Windows program)."""
     with open("/proc/net/udp") as f:
         return any(line.split()[1].endswith(":%04X" % port) for line in f.readlines()[1:])
+
+
+# ---- What the relay does on every platform ---------------------------------------
+
+class RelayCases:
+    """End-to-end cases that hold for the relay on every platform, mixed into
+    a unittest.TestCase whose set-up starts the relay bound to HOST_ADDR
+    (make_veth_pair()) and which provides send(data, to=GROUP),
+    assertRelayed(expected, timeout=...) and assertNothingMore(seconds=...).
+    BATCH is how long many or large commands may take to arrive."""
+
+    BATCH = 15.0
+
+    def test_malformed_datagrams_are_dropped_and_the_next_is_relayed(self):
+        bad = [
+            b"",
+            b"\x02",
+            b"\x02LVXML",
+            HEADER,
+            b"\x02lvxml\x02abc",
+            b"\x02LVXML \x02abc",
+            b"\x02\x02LVXML\x02abc",
+            b"LVXML\x02abc",
+            HEADER + b"\xc3",
+            HEADER + b"\xe4",
+            HEADER + b"\xc0\x80",
+            HEADER + b"\xed\xa0\x80",
+            HEADER + b"\xf4\x90\x80\x80",
+            HEADER + b"ok\xff",
+        ]
+        for d in bad:
+            self.send(d)
+        self.send(HEADER + b"a\x02b\x00")
+        self.assertRelayed([b"a\x02b\x00"])
+        self.assertNothingMore()
+
+    def test_size_limit_is_the_receive_buffer(self):
+        exact = HEADER + b"x" * (8192 - len(HEADER))
+        over = HEADER + b"y" * (8193 - len(HEADER))
+        self.send(over)
+        self.send(exact)
+        self.send(over)
+        self.send(HEADER + b"after")
+        self.assertRelayed([exact[len(HEADER):], b"after"], timeout=self.BATCH)
+        self.assertNothingMore(2.0)
+
+    def test_zero_byte_datagram_then_valid_one(self):
+        self.send(b"")
+        self.send(HEADER + b"next")
+        self.assertRelayed([b"next"])
+
+    def test_back_to_back_datagrams_keep_their_order(self):
+        expected = [b"cmd %03d" % i for i in range(60)]
+        for m in expected:
+            self.send(HEADER + m)
+        self.assertRelayed(expected, timeout=self.BATCH)
+
+    def test_unicast_to_the_chosen_address(self):
+        self.send(HEADER + b"direct", to=HOST_ADDR)
+        self.assertRelayed([b"direct"])
+
+    def test_datagrams_to_other_local_addresses_are_not_received(self):
+        self.send(HEADER + b"to the peer address", to=PEER_ADDR)
+        self.send(HEADER + b"to loopback", to="127.0.0.1")
+        self.send(HEADER + b"to the group")
+        self.assertRelayed([b"to the group"])
+        self.assertNothingMore()
 
 
 # ---- An X server ----------------------------------------------------------------
@@ -213,6 +346,9 @@ class XWindow:
     @property
     def centre(self):
         return (self.x + self.width // 2, self.y + self.height // 2)
+
+    def __repr__(self):
+        return "XWindow(%s, %r)" % (self.id, self.box)
 
 
 # ---- A D-Bus session bus and a tray host on it -----------------------------------
@@ -694,3 +830,16 @@ class UdpSender(Sender):
 
     def close(self):
         self.sock.close()
+
+
+class LinkSender(UdpSender):
+    """A UDP socket whose multicast leaves through the interface `name`,
+    which may have no address (TTL 1), with multicast loop-back on or off."""
+
+    def __init__(self, name, loop=True):
+        self.sock = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+        # struct ip_mreqn: no group, no address, the interface's number.
+        self.sock.setsockopt(socket.IPPROTO_IP, socket.IP_MULTICAST_IF,
+                             struct.pack("=4s4si", bytes(4), bytes(4), interface_index(name)))
+        self.sock.setsockopt(socket.IPPROTO_IP, socket.IP_MULTICAST_LOOP, 1 if loop else 0)
+        self.sock.setsockopt(socket.IPPROTO_IP, socket.IP_MULTICAST_TTL, 1)

@@ -13,6 +13,7 @@ the X server first.
 
 Used as: sys.path.insert(0, <repo>/scripts); import ostrivane_wine
 """
+import contextlib
 import os
 import subprocess
 import tempfile
@@ -40,6 +41,37 @@ def private_server_dir():
     subprocess.run(["mount", "-t", "tmpfs", "-o", "mode=0700,size=16m", "tmpfs", path],
                    check=True)
     return path
+
+
+@contextlib.contextmanager
+def session(marker, window_probe, network="veth", folder_prefix="ostrivane-wine-",
+            before_prefix=None):
+    """A test script's whole Wine set-up: the script runs again in a
+    namespace of its own (NAMESPACE; `marker` as for
+    harness.enter_own_namespace()) with a private server folder, the network
+    made (`network`: "veth" for harness.make_veth_pair(), "loopback" for
+    loopback alone), an X server of its own and, in a scratch folder, a Wine
+    prefix displaying there. `before_prefix(folder)` runs before the prefix
+    starts. Yields (prefix, WindowProbe of `window_probe`, folder); all of it
+    is gone afterwards."""
+    harness.enter_own_namespace(marker, unshare=NAMESPACE)
+    if os.getpid() != 1:
+        # What the run starts ends with it only as the namespace's first process.
+        raise RuntimeError("the test must be the first process of its process namespace")
+    private_server_dir()
+    if network == "veth":
+        harness.make_veth_pair()
+    else:
+        harness.bring_up_loopback()
+    display = harness.XServer()
+    try:
+        with tempfile.TemporaryDirectory(prefix=folder_prefix) as folder:
+            if before_prefix is not None:
+                before_prefix(folder)
+            with WinePrefix(os.path.join(folder, "prefix"), display=display.name) as prefix:
+                yield prefix, WindowProbe(prefix, window_probe), folder
+    finally:
+        display.stop()
 
 
 def _run_to_end(command, env, timeout):
@@ -187,6 +219,68 @@ class SlotMonitor(harness.ProgramReader):
 
     def wait_ready(self, timeout=20.0):
         return self.program.wait_ready(self.ready, timeout)
+
+
+
+# What a user sees of Ostrivane.exe: its main window's class, the title of
+# its message boxes (the program file's name up to its first full stop), the
+# report of a second copy, and the log box (Memo1) among the main window's
+# controls.
+MAIN_FORM = "TMainForm"
+TITLE = "Ostrivane"
+BIND_FAILURE = "Could not bind socket. Address and port are already in use."
+LOG_BOX_ID = 107
+
+
+class Relay:
+    """One running Ostrivane.exe `exe` in `prefix`: its process, and its
+    Windows process id, through which `probe` (a WindowProbe) finds its main
+    window."""
+
+    def __init__(self, prefix, probe, exe):
+        self.probe = probe
+        self.before = set(probe.window_pids(MAIN_FORM))
+        self.program = prefix.start(exe)
+        self.windows_pid = None
+
+    def wait_bound(self):
+        return self.program.wait_bound(timeout=30)
+
+    def find_main_window(self, timeout=20.0):
+        """The Windows process id of this copy's main window."""
+        def new_pid():
+            fresh = set(self.probe.window_pids(MAIN_FORM)) - self.before
+            return fresh.pop() if len(fresh) == 1 else None
+        self.windows_pid = harness.wait_for(new_pid, timeout, step=0.2)
+        return self.windows_pid
+
+    def alive(self):
+        return self.program.alive()
+
+    def close(self, timeout=10.0):
+        """Closes the main window the way the tray menu's exit does (WM_CLOSE)
+        and answers the exit status; raises TimeoutExpired when the program
+        has not ended within `timeout` seconds (it is killed then)."""
+        if self.windows_pid is None and self.alive():
+            self.find_main_window()
+        try:
+            return self.program.stop(
+                timeout, ask=lambda _: self.probe.close(MAIN_FORM, self.windows_pid))
+        finally:
+            self.program.close()
+
+    def log_box(self):
+        return self.probe.control_text(MAIN_FORM, LOG_BOX_ID, self.windows_pid)
+
+
+def start_slot_monitor(prefix, exe, *options):
+    """lvx-slot-monitor.exe `exe` with `options`, once it holds the slot."""
+    monitor = SlotMonitor(prefix, exe, *options)
+    if not monitor.wait_ready():
+        error = monitor.program.error_output()
+        monitor.close()
+        raise AssertionError("lvx-slot-monitor did not start: " + error)
+    return monitor
 
 
 def process_memory(pid):
