@@ -156,7 +156,12 @@ void TWin32Application::SetWaitHandle(HANDLE handle, std::function<void()> signa
   onWaitHandle_ = handle != nullptr ? std::move(signalled) : std::function<void()>{};
 }
 
-void TWin32Application::EndLoop() noexcept { PostQuitMessage(0); }
+void TWin32Application::EndLoop() noexcept {
+  // A menu open on the tray icon runs a loop of its own, which would hold
+  // the quit until somebody closed the menu.
+  EndMenu();
+  PostQuitMessage(0);
+}
 
 void TWin32Application::EndSession() {
   if (sessionEnding_) return;

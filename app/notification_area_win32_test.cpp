@@ -418,6 +418,19 @@ TEST_F(Win32MenuTest, AClosedMenuRunsNothingAndStrangeCommandsAreIgnored) {
   EXPECT_EQ(ran, std::vector<std::string>{"first"});
 }
 
+// A stop request while the menu is open (a task manager, the installer
+// closing the running copy): the menu closes at once and the quit reaches
+// the message loop, rather than both waiting for someone to close the menu.
+TEST_F(Win32MenuTest, AStopRequestClosesAnOpenMenu) {
+  PostMessageW(app.Handle(), WM_CLOSE, 0, 0);
+  EXPECT_EQ(Track(), std::nullopt);
+  area.ProcessMessages();
+  EXPECT_TRUE(ran.empty());
+  MSG msg;
+  ASSERT_TRUE(PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) << "the loop is to end";
+  EXPECT_EQ(msg.wParam, 0U);
+}
+
 TEST_F(Win32MenuTest, ProcessingMessagesLeavesTheQuitForTheLoop) {
   PostMessageW(app.Handle(), WM_NULL, 0, 0);
   PostQuitMessage(5);

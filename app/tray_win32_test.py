@@ -479,6 +479,18 @@ class WineTrayTest(unittest.TestCase):
         self.assertTrue(wait_for(lambda: not relay.alive(), 15.0))
         self.assertEqual(relay.returncode, 0)
 
+    def test_a_close_request_while_the_menu_is_open_ends_the_program(self):
+        # As the installer or a task manager asks the program to end: the
+        # open menu closes rather than hold the request up.
+        relay = self.start(GERMAN)
+        self.assertIsNotNone(self.open_menu(relay), "the right button opened no menu")
+        code, out = self.wine.helper("close-application")
+        self.assertEqual(code, 0, out)
+        self.assertTrue(wait_for(lambda: not relay.alive(), 5.0),
+                        "the program runs on while its menu is open")
+        self.assertEqual(relay.returncode, 0, relay.error_output())
+        self.assertTrue(wait_for(lambda: not self.host.icons(), 5.0), "the icon stayed")
+
     def test_taskbar_created_brings_a_removed_icon_back(self):
         relay = self.start(GERMAN)
         window, ident = relay.shell_id
