@@ -92,9 +92,9 @@ def one_run(prefix, probe, exe, monitor_exe, commands):
                 memory = wine.process_memory(relay.pid)
                 result["rss_after"] = memory["VmRSS"]
                 result["hwm"] = memory["VmHWM"]
-                pids = probe.window_pids("TMainForm")
+                pids = probe.window_pids(wine.MAIN_FORM)
                 started = time.monotonic()
-                code = relay.stop(10, ask=lambda _: probe.close("TMainForm", pids[0]))
+                code = relay.stop(10, ask=lambda _: probe.close(wine.MAIN_FORM, pids[0]))
                 result["close"] = time.monotonic() - started
                 if code != 0:
                     raise RuntimeError("Ostrivane.exe ended with %d" % code)

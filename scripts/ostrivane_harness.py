@@ -23,6 +23,7 @@ import sys
 import tempfile
 import threading
 import time
+import unittest
 
 GROUP = "224.0.0.1"
 PORT = 19151
@@ -66,7 +67,6 @@ def require(script, tools=(), files=(), also=()):
 
 def run_tests(argv):
     """Runs the script's unittest cases; answers the exit status."""
-    import unittest
     result = unittest.main(argv=argv, verbosity=2, exit=False).result
     return 0 if result.wasSuccessful() else 1
 

@@ -221,7 +221,6 @@ class SlotMonitor(harness.ProgramReader):
         return self.program.wait_ready(self.ready, timeout)
 
 
-
 # What a user sees of Ostrivane.exe: its main window's class, the title of
 # its message boxes (the program file's name up to its first full stop), the
 # report of a second copy, and the log box (Memo1) among the main window's
