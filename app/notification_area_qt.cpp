@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QCoreApplication>
 #include <QCursor>
+#include <QDBusConnection>
 #include <QEventLoop>
 #include <QImage>
 #include <QMenu>
@@ -29,12 +30,40 @@ QIcon ToQIcon(const TIconImage& image) {
 QtNotificationArea::QtNotificationArea(bool withTray) : contextMenu_(std::make_unique<QMenu>()) {
   contextMenu_->setObjectName(QStringLiteral("PopupMenu1"));
   if (!withTray) return;
+  MakeTrayIcon();
+  trayWatcher_ = std::make_unique<QDBusServiceWatcher>(
+      QStringLiteral("org.kde.StatusNotifierWatcher"), QDBusConnection::sessionBus(),
+      QDBusServiceWatcher::WatchForRegistration);
+  QObject::connect(trayWatcher_.get(), &QDBusServiceWatcher::serviceRegistered,
+                   [this] { TrayWatcherAppeared(); });
+}
+
+void QtNotificationArea::MakeTrayIcon() {
   tray_ = std::make_unique<QSystemTrayIcon>();
   // Before the icon is first shown, so that a host never sees it without
   // its menu.
   tray_->setContextMenu(contextMenu_.get());
   QObject::connect(tray_.get(), &QSystemTrayIcon::activated,
                    [this](QSystemTrayIcon::ActivationReason reason) { Activated(reason); });
+}
+
+void QtNotificationArea::TrayWatcherAppeared() {
+  // Only an icon docked in an X11 tray has a place on the screen.
+  if (!tray_ || !tray_->isVisible() || tray_->geometry().isEmpty()) return;
+  RemakeTrayIcon();
+}
+
+void QtNotificationArea::RemakeTrayIcon() {
+  if (!tray_) return;
+  const QIcon icon = tray_->icon();
+  const QString tip = tray_->toolTip();
+  const bool visible = tray_->isVisible();
+  // The old one leaves its tray first.
+  tray_.reset();
+  MakeTrayIcon();
+  tray_->setIcon(icon);
+  tray_->setToolTip(tip);
+  if (visible) tray_->show();
 }
 
 void QtNotificationArea::Activated(QSystemTrayIcon::ActivationReason reason) {

@@ -3,6 +3,12 @@
 // and docks into the X11 tray otherwise. Qt re-docks the icon by itself
 // when the tray host restarts or starts after the program.
 //
+// Qt makes that choice once per process, when it first makes a tray icon.
+// An icon docked in an X11 tray is made anew when a StatusNotifierWatcher
+// comes onto the bus later: it then docks again, and a tray that hands X11
+// icons on to the watcher (KDE's xembedsniproxy, whose first try found no
+// watcher and is never repeated) shows it.
+//
 // The icon's menu is Qt's context menu of the icon, so that it is also
 // exported on the bus (com.canonical.dbusmenu) for hosts that show only an
 // exported menu. Who opens it depends on the host:
@@ -18,6 +24,7 @@
 // the icon runs the entry.
 #pragma once
 
+#include <QDBusServiceWatcher>
 #include <QMenu>
 #include <QSystemTrayIcon>
 #include <functional>
@@ -58,11 +65,19 @@ class QtNotificationArea final : public INotificationArea {
   // its export.
   void ExportMenu(TPopupMenu* menu);
 
+  // A StatusNotifierWatcher came onto the session bus: an icon docked in
+  // an X11 tray is made anew. An icon on the bus registers again by itself.
+  void TrayWatcherAppeared();
+  // Makes the Qt icon anew, with the same image, hint and menu, shown if
+  // the old one was.
+  void RemakeTrayIcon();
+
   // For tests: the Qt icon, or null without a tray; the icon's menu.
   [[nodiscard]] QSystemTrayIcon* TrayIcon() const noexcept { return tray_.get(); }
   [[nodiscard]] QMenu& ContextMenu() const noexcept { return *contextMenu_; }
 
  private:
+  void MakeTrayIcon();
   void Apply(const TNotifyIconRecord& record);
   void Activated(QSystemTrayIcon::ActivationReason reason);
   void Rebuild();
@@ -73,6 +88,7 @@ class QtNotificationArea final : public INotificationArea {
   // Declared before the icon, which refers to it until it goes.
   std::unique_ptr<QMenu> contextMenu_;
   std::unique_ptr<QSystemTrayIcon> tray_;
+  std::unique_ptr<QDBusServiceWatcher> trayWatcher_;
   std::function<void(TIconMessage)> handler_;
   TIconImage shownImage_;
   TPopupMenu* exported_ = nullptr;

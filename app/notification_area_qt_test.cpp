@@ -285,6 +285,42 @@ TEST_F(QtNotificationAreaTest, DpiFallbackReportsTheScreensLogicalDpi) {
   EXPECT_EQ(dy, 144U);
 }
 
+TEST_F(QtNotificationAreaTest, AnIconMadeAnewKeepsItsImageHintMenuAndVisibility) {
+  QtNotificationArea area(true);
+  std::vector<TIconMessage> got;
+  area.SetIconHandler([&](TIconMessage m) { got.push_back(m); });
+  const TIconImage image = ProgramIcon();
+  TNotifyIconRecord record;
+  record.Icon = &image;
+  record.Tip = u"Lyravox Remote Server";
+  ASSERT_TRUE(area.Notify(TNotifyOp::Add, record));
+  const QImage picture = area.TrayIcon()->icon().pixmap(QSize(16, 16)).toImage();
+
+  // Not docked in an X11 tray (an offscreen icon has no place on a
+  // screen): a watcher coming changes nothing.
+  bool gone = false;
+  QObject::connect(area.TrayIcon(), &QObject::destroyed, [&] { gone = true; });
+  area.TrayWatcherAppeared();
+  EXPECT_FALSE(gone);
+
+  area.RemakeTrayIcon();
+  EXPECT_TRUE(gone);
+  QSystemTrayIcon* tray = area.TrayIcon();
+  EXPECT_TRUE(tray->isVisible());
+  EXPECT_EQ(tray->toolTip(), QStringLiteral("Lyravox Remote Server"));
+  EXPECT_EQ(tray->icon().pixmap(QSize(16, 16)).toImage(), picture);
+  EXPECT_EQ(tray->contextMenu(), &area.ContextMenu());
+  emit tray->activated(QSystemTrayIcon::Trigger);
+  EXPECT_EQ(got, std::vector<TIconMessage>{TIconMessage::LButtonDown});
+  EXPECT_FALSE(area.Notify(TNotifyOp::Add, record)) << "already there";
+
+  // A hidden icon stays hidden.
+  ASSERT_TRUE(area.Notify(TNotifyOp::Delete, record));
+  area.RemakeTrayIcon();
+  EXPECT_FALSE(area.TrayIcon()->isVisible());
+  EXPECT_TRUE(area.Notify(TNotifyOp::Add, record));
+}
+
 TEST_F(QtNotificationAreaTest, WithoutADisplayThereIsNoIcon) {
   QtNotificationArea area(false);
   EXPECT_EQ(area.TrayIcon(), nullptr);

@@ -329,6 +329,52 @@ TEST_F(Win32AreaTest, TheMainWindowsIconGoesThroughTheSetUpOrderAndLeavesAtShutd
   window.reset();
 }
 
+TEST_F(Win32AreaTest, TheRefusedSecondAddAtStartLeavesNothingBehind) {
+  // A shell that knows the icon once: it refuses a second add and what
+  // names an icon it does not have.
+  bool known = false;
+  shell.answer = [&](DWORD message) {
+    switch (message) {
+      case NIM_ADD:
+        return known ? FALSE : (known = true, TRUE);
+      case NIM_DELETE:
+        return known ? (known = false, TRUE) : FALSE;
+      default:
+        return known ? TRUE : FALSE;
+    }
+  };
+  testutil::FakeUdpPlatform udp;
+  testutil::FakeMailSlotSystem slots;
+  auto window = std::make_unique<Win32MainWindow>(app, udp, slots, shell);
+  const TNotificationIcon& icon = *window->Form().CoolTrayIcon1;
+  std::vector<NOTIFYICONDATAW> adds;
+  for (const auto& call : shell.calls) {
+    if (call.message == NIM_ADD) adds.push_back(call.data);
+  }
+  ASSERT_EQ(adds.size(), 2U) << "the design's order shows the icon twice";
+  EXPECT_TRUE(known);
+  EXPECT_TRUE(icon.IconVisible());
+
+  // The shell restarts: the icon is gone without a word to the program,
+  // and comes back under the identity it had.
+  known = false;
+  shell.calls.clear();
+  SendMessageW(app.Handle(), TaskbarCreatedMessage(), 0, 0);
+  ASSERT_EQ(shell.Messages(), std::vector<DWORD>{NIM_ADD});
+  EXPECT_TRUE(known);
+  const NOTIFYICONDATAW& back = shell.calls[0].data;
+  EXPECT_EQ(back.hWnd, adds[0].hWnd);
+  EXPECT_EQ(back.uID, adds[0].uID);
+  EXPECT_EQ(back.uFlags, adds[0].uFlags);
+  EXPECT_EQ(std::memcmp(&back.guidItem, &adds[0].guidItem, sizeof back.guidItem), 0);
+  EXPECT_EQ(std::wstring(back.szTip), L"Lyravox Remote Server");
+
+  // At the end the shell lets go of it.
+  window->Form().Destroy();
+  EXPECT_FALSE(known);
+  window.reset();
+}
+
 TEST_F(Win32AreaTest, TaskbarCreatedAddsAVisibleIconEvenWhenTheShellWasNotThereAtStart) {
   shell.answer = [](DWORD) { return FALSE; };  // no shell yet
   Win32NotificationArea area(app, shell, kWindows7);

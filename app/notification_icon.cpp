@@ -145,6 +145,9 @@ void TNotificationIcon::Refresh() { Send(TNotifyOp::Modify); }
 
 void TNotificationIcon::Loaded() {
   Refresh();
+  // Shown again. A shell that has the icon already refuses this add; no
+  // state here hangs on its answer (IconVisible says what is wanted, not
+  // what the shell has), so "TaskbarCreated" still adds a lost icon.
   SetIconVisible(iconVisible_);
   CycleIcons = false;
   WantEnterExitEvents = false;

@@ -9,6 +9,10 @@ Hosts such as GNOME Shell's AppIndicator extension show only the exported
 menu; KDE Plasma without a menu importer calls ContextMenu and lets the
 program show its menu.
 
+KDE Plasma hands X11 tray icons on to the bus through xembedsniproxy; the
+test has a stand-in for it (XEmbedSniProxy) for the relay started while the
+proxy runs but the watcher is not there yet.
+
 The relay binds its datagram port and joins its group, so everything runs
 inside a network namespace of the test's own (only loopback in it): the
 script re-executes itself under `unshare --net --map-root-user`.
@@ -18,9 +22,11 @@ python3-gi.
 
 Usage: tray_sni_test.py --ostrivane PATH [unittest options]
 """
+import ctypes
 import os
 import sys
 import tempfile
+import threading
 import time
 import unittest
 
@@ -58,6 +64,105 @@ class Relay(harness.Program):
             self.close()
 
 
+class XEmbedSniProxy:
+    """An X11 tray that hands every icon docked in it on to the session bus
+    as a StatusNotifierItem of its own, as KDE's xembedsniproxy does: it owns
+    the display's tray selection and, for each dock request, registers an
+    item with the StatusNotifierWatcher. A request that comes while no
+    watcher is there is lost: it is not tried again. Xlib through ctypes, in
+    a thread of its own."""
+
+    CLIENT_MESSAGE = 33
+    REQUEST_DOCK = 0
+
+    def __init__(self, display, address):
+        self.display = display
+        self.address = address
+        self._docks = []
+        self._items = []  # the bus connections of the items registered
+        self._lock = threading.Lock()
+        self._stop = threading.Event()
+        self._ready = threading.Event()
+        self._error = None
+        self._thread = threading.Thread(target=self._serve, daemon=True)
+        self._thread.start()
+        self._ready.wait(10)
+        if self._error is not None or not self._ready.is_set():
+            raise RuntimeError("the proxy did not start: %s" % self._error)
+
+    def docks(self):
+        """The X windows that asked to dock, in order."""
+        with self._lock:
+            return list(self._docks)
+
+    def stop(self):
+        self._stop.set()
+        self._thread.join(10)
+        for conn in self._items:
+            conn.close_sync(None)
+
+    def _register(self, window):
+        Gio, GLib = harness.gio()
+        conn = harness.bus_connection(self.address)
+        try:
+            conn.call_sync(harness.SNI_WATCHER, harness.SNI_WATCHER_PATH, harness.SNI_WATCHER,
+                           "RegisterStatusNotifierItem",
+                           GLib.Variant("(s)", (harness.SNI_ITEM_PATH,)), None,
+                           Gio.DBusCallFlags.NO_AUTO_START, 2000, None)
+        except GLib.Error:
+            conn.close_sync(None)  # no watcher: the item for `window` is lost
+            return
+        self._items.append(conn)
+
+    def _serve(self):
+        c = ctypes
+        try:
+            x = c.CDLL("libX11.so.6")
+            x.XOpenDisplay.restype = c.c_void_p
+            x.XOpenDisplay.argtypes = [c.c_char_p]
+            x.XDefaultRootWindow.restype = c.c_ulong
+            x.XDefaultRootWindow.argtypes = [c.c_void_p]
+            x.XCreateSimpleWindow.restype = c.c_ulong
+            x.XCreateSimpleWindow.argtypes = [c.c_void_p, c.c_ulong, c.c_int, c.c_int, c.c_uint,
+                                              c.c_uint, c.c_uint, c.c_ulong, c.c_ulong]
+            x.XInternAtom.restype = c.c_ulong
+            x.XInternAtom.argtypes = [c.c_void_p, c.c_char_p, c.c_int]
+            x.XSetSelectionOwner.argtypes = [c.c_void_p, c.c_ulong, c.c_ulong, c.c_ulong]
+            x.XGetSelectionOwner.restype = c.c_ulong
+            x.XGetSelectionOwner.argtypes = [c.c_void_p, c.c_ulong]
+            for name in ("XPending", "XFlush", "XCloseDisplay"):
+                getattr(x, name).argtypes = [c.c_void_p]
+            x.XNextEvent.argtypes = [c.c_void_p, c.c_void_p]
+            dpy = x.XOpenDisplay(self.display.name.encode())
+            if not dpy:
+                raise RuntimeError("no display")
+            window = x.XCreateSimpleWindow(dpy, x.XDefaultRootWindow(dpy), 0, 0, 1, 1, 0, 0, 0)
+            selection = x.XInternAtom(dpy, b"_NET_SYSTEM_TRAY_S0", 0)
+            opcode = x.XInternAtom(dpy, b"_NET_SYSTEM_TRAY_OPCODE", 0)
+            x.XSetSelectionOwner(dpy, selection, window, 0)
+            if x.XGetSelectionOwner(dpy, selection) != window:
+                raise RuntimeError("the tray selection is taken")
+            x.XFlush(dpy)
+        except Exception as e:  # reported to the starting thread
+            self._error = e
+            self._ready.set()
+            return
+        self._ready.set()
+        # An XEvent is 24 longs; a client message has its window at long 4,
+        # its type at 5 and its data at 7 to 11.
+        event = (c.c_long * 24)()
+        while not self._stop.is_set():
+            while x.XPending(dpy):
+                x.XNextEvent(dpy, c.byref(event))
+                if (event[0] & 0xFFFFFFFF == self.CLIENT_MESSAGE and event[5] == opcode
+                        and event[8] == self.REQUEST_DOCK):
+                    with self._lock:
+                        self._docks.append(event[9])
+                    self._register(event[9])
+            time.sleep(0.02)
+        x.XCloseDisplay(dpy)
+
+
 class SniTrayTest(unittest.TestCase):
     def setUp(self):
         self.display = harness.XServer()
@@ -82,6 +187,17 @@ class SniTrayTest(unittest.TestCase):
         self.assertIsNotNone(item, "no item registered\n" + self.relay.error_output())
         self.host = harness.StatusNotifierHost(self.bus.address, item)
         return self.host
+
+    def watcher_on_bus(self):
+        Gio, GLib = harness.gio()
+        conn = harness.bus_connection(self.bus.address)
+        try:
+            return conn.call_sync("org.freedesktop.DBus", "/org/freedesktop/DBus",
+                                  "org.freedesktop.DBus", "NameHasOwner",
+                                  GLib.Variant("(s)", (harness.SNI_WATCHER,)), None,
+                                  Gio.DBusCallFlags.NONE, 2000, None).unpack()[0]
+        finally:
+            conn.close_sync(None)
 
     def stop(self):
         self.host.close()
@@ -192,6 +308,30 @@ class SniTrayTest(unittest.TestCase):
         self.assertTrue(wait_for(lambda: not self.relay.alive(), 10.0))
         self.assertEqual(self.relay.returncode, 0, self.relay.error_output())
 
+    def test_item_appears_when_the_watcher_comes_after_the_relay_docked_in_a_proxy(self):
+        # KDE Plasma while kded5, which holds the watcher, is late or
+        # restarting: the relay finds no watcher at start and docks in
+        # xembedsniproxy's X11 tray, whose item for it finds no watcher either.
+        self.watcher.stop()
+        self.assertTrue(wait_for(lambda: not self.watcher_on_bus(), 5.0), "the watcher stayed")
+        proxy = XEmbedSniProxy(self.display, self.bus.address)
+        try:
+            self.relay = Relay(self.display, self.bus, ENGLISH)
+            self.assertTrue(wait_for(proxy.docks, 10.0),
+                            "the relay did not dock in the X11 tray\n" + self.relay.error_output())
+            time.sleep(0.5)
+            self.assertTrue(self.relay.alive(), self.relay.error_output())
+
+            self.watcher = harness.StatusNotifierWatcher(self.bus.address)
+            self.assertIsNotNone(self.watcher.wait_item(5.0),
+                                 "no item for the relay after the watcher came")
+            docked = proxy.docks()[-1]
+            pid = self.display.run("xprop", "-id", str(docked), "_NET_WM_PID", check=False)
+            self.assertIn("= %d" % self.relay.pid, pid, "not the relay's icon that docked again")
+            self.assertTrue(self.relay.alive())
+        finally:
+            # Before the display goes: Xlib ends a process whose display is gone.
+            proxy.stop()
 
 def main():
     global OSTRIVANE

@@ -10,6 +10,11 @@
 //                                       after the session's last program
 //   tray_test_helper delete HWND ID     removes the icon (HWND, ID) from the
 //                                       notification area (NIM_DELETE)
+//   tray_test_helper owner-gone HWND    tells the shell that the window HWND
+//                                       was destroyed, so that it drops that
+//                                       window's icons without a word to their
+//                                       program: the icon is simply gone, as
+//                                       after a crash of the shell
 //   tray_test_helper broadcast          broadcasts "TaskbarCreated", as the
 //                                       shell does when it restarts
 //   tray_test_helper close-application  asks the running Ostrivane.exe to
@@ -67,6 +72,17 @@ int Delete(HWND window, UINT id) {
   const BOOL removed = Shell_NotifyIconW(NIM_DELETE, &data);
   std::printf("deleted %d\n", removed);
   return removed != FALSE ? 0 : 1;
+}
+
+int OwnerGone(HWND window) {
+  // Wine's desktop learns of every top-level window's end this way and
+  // drops the icons that window owned.
+  const HWND desktop = GetDesktopWindow();
+  if (desktop == nullptr) return 1;
+  SendMessageW(desktop, WM_PARENTNOTIFY, MAKEWPARAM(WM_DESTROY, 0),
+               reinterpret_cast<LPARAM>(window));
+  std::puts("told");
+  return 0;
 }
 
 int Broadcast() {
@@ -132,6 +148,11 @@ int main(int argc, char** argv) {
     if (!seconds || *seconds > 600) return 2;
     return ShowWindowFor(*seconds);
   }
+  if (argc == 3 && std::strcmp(argv[1], "owner-gone") == 0) {
+    const auto window = ParseHex(argv[2]);
+    if (!window) return 2;
+    return OwnerGone(reinterpret_cast<HWND>(static_cast<UINT_PTR>(*window)));
+  }
   if (argc == 3 && std::strcmp(argv[1], "class") == 0) {
     const auto window = ParseHex(argv[2]);
     if (!window) return 2;
@@ -144,7 +165,7 @@ int main(int argc, char** argv) {
     return Delete(reinterpret_cast<HWND>(static_cast<UINT_PTR>(*window)), static_cast<UINT>(*id));
   }
   std::fputs(
-      "usage: tray_test_helper start-shell | delete HWND ID | broadcast | "
+      "usage: tray_test_helper start-shell | delete HWND ID | owner-gone HWND | broadcast | "
       "close-application | window SECONDS | class HWND | ui-language\n",
       stderr);
   return 2;

@@ -520,6 +520,35 @@ class WineTrayTest(unittest.TestCase):
         self.assertTrue(wait_for(lambda: not relay.alive(), 15.0))
         self.assertEqual(relay.returncode, 0)
 
+    def test_icon_lost_by_the_shell_comes_back_and_stays(self):
+        # A shell that restarts has simply lost the icon: the program is not
+        # asked. Wine's desktop drops a window's icons when it hears that the
+        # window was destroyed; that is said here of the icon's window.
+        relay = self.start(GERMAN)
+        window, ident = relay.shell_id
+        code, out = self.wine.helper("owner-gone", "%x" % window)
+        self.assertEqual(code, 0, out)
+        self.assertTrue(wait_for(lambda: not self.host.icons(), 5.0), "the shell kept the icon")
+        self.assertTrue(relay.alive())
+
+        since = self.wine.trace_size()
+        code, out = self.wine.helper("broadcast")
+        self.assertEqual(code, 0, out)
+        self.assertTrue(wait_for(lambda: self.wine.icons_added(since), 10.0),
+                        "the program did not add its icon again")
+        relay.icon = self.docked_icon()
+        self.assertIsNotNone(relay.icon, "the icon did not come back")
+        # Back is not enough: it must stay.
+        time.sleep(3.0)
+        self.assertEqual(len(self.host.icons()), 1,
+                         "the icon left again\nshell: %s" % self.wine.trace_tail(6000))
+        self.assertIconShown(self.display.screenshot("tray-back-to-stay"), relay.icon)
+        menu = self.open_menu(relay)
+        self.assertIsNotNone(menu, "the menu no longer opens")
+        self.display.click(*menu.centre, 1)
+        self.assertTrue(wait_for(lambda: not relay.alive(), 15.0))
+        self.assertEqual(relay.returncode, 0)
+
     def test_menu_caption_follows_the_interface_language(self):
         cases = [
             ("de_DE", {"LANG": "de_DE.UTF-8"}, 0x0407, "Beenden"),

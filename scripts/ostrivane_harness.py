@@ -467,7 +467,12 @@ class StatusNotifierWatcher:
         return found[0] if found else None
 
     def stop(self):
-        self._loop.quit()
+        # From the loop itself: a quit that came before the loop began to
+        # run would be forgotten.
+        _, GLib = gio()
+        source = GLib.idle_source_new()
+        source.set_callback(lambda *_: self._loop.quit())
+        source.attach(self._loop.get_context())
         self._thread.join(10)
 
     def _serve(self):
