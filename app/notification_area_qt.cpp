@@ -150,6 +150,27 @@ bool QtNotificationArea::Notify(TNotifyOp op, const TNotifyIconRecord& record) {
   return false;
 }
 
+bool QtNotificationArea::ShowBalloon(const TNotifyIconRecord& /*record*/,
+                                     const TBalloonHint& balloon) {
+  if (!tray_ || !tray_->isVisible()) return false;
+  QSystemTrayIcon::MessageIcon icon = QSystemTrayIcon::NoIcon;
+  switch (balloon.Icon) {
+    case TBalloonIcon::None:
+      break;
+    case TBalloonIcon::Info:
+      icon = QSystemTrayIcon::Information;
+      break;
+    case TBalloonIcon::Warning:
+      icon = QSystemTrayIcon::Warning;
+      break;
+    case TBalloonIcon::Error:
+      icon = QSystemTrayIcon::Critical;
+      break;
+  }
+  tray_->showMessage(ToQString(balloon.Title), ToQString(balloon.Text), icon);
+  return true;
+}
+
 std::optional<TPoint> QtNotificationArea::CursorPos() {
   const QPoint at = QCursor::pos();
   return TPoint{at.x(), at.y()};
