@@ -84,13 +84,19 @@ void QtNotificationArea::ExportMenu(TPopupMenu* menu) {
 
 void QtNotificationArea::Rebuild() {
   const auto count = static_cast<qsizetype>(exported_ != nullptr ? exported_->Count() : 0);
-  if (contextMenu_->actions().size() != count) {
-    contextMenu_->clear();
-    for (qsizetype i = 0; i < count; ++i) {
-      QAction* action = contextMenu_->addAction(QString());
-      QObject::connect(action, &QAction::triggered, contextMenu_.get(),
-                       [this, i] { Triggered(static_cast<std::size_t>(i)); });
-    }
+  // Actions are added or taken at the end, one per entry by index, never
+  // all cleared: a menu that Qt has already opened (an X11 tray opens it on
+  // the press, before the icon hears of it) stays open when an entry comes
+  // or goes.
+  while (contextMenu_->actions().size() > count) {
+    QAction* surplus = contextMenu_->actions().back();
+    contextMenu_->removeAction(surplus);
+    surplus->deleteLater();
+  }
+  for (qsizetype i = contextMenu_->actions().size(); i < count; ++i) {
+    QAction* action = contextMenu_->addAction(QString());
+    QObject::connect(action, &QAction::triggered, contextMenu_.get(),
+                     [this, i] { Triggered(static_cast<std::size_t>(i)); });
   }
   // Captions change in place: a host showing the menu keeps its entries.
   const QList<QAction*> actions = contextMenu_->actions();
