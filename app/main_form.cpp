@@ -62,12 +62,13 @@ std::vector<TTranslationEntry> MainFormTranslationData() {
 }
 
 TMainForm::TMainForm(Controls controls, IApplication& application, IUdpPlatform& udp,
-                     IMailSlotSystem& mailslots)
+                     IMailSlotSystem& mailslots, IFirewall& firewall)
     : IsGermanUI([] { return IsGermanUILanguage(); }),
       controls_(controls),
       application_(application),
       udp_(udp),
-      mailslots_(mailslots) {
+      mailslots_(mailslots),
+      firewall_(firewall) {
   // The design, in the order it loads.
   controls_.Memo1.SetText(u"Memo1");
 
@@ -83,6 +84,7 @@ TMainForm::TMainForm(Controls controls, IApplication& application, IUdpPlatform&
   CoolTrayIcon1->SetIconIndex(0);
   ImageList1.Add(icon);
   PopupMenu1.Add(u"btnClose", u"&Beenden", [this] { btnCloseClick(); });
+  PopupMenu1.OnPopup = [this] { CheckFirewall(); };
   siLang1 = std::make_unique<TTranslationTable>(
       *this, std::vector<std::u16string>{u"German", u"English"}, MainFormTranslationData());
 
@@ -116,8 +118,13 @@ void TMainForm::Create() {
   try {
     FormCreate();
   } catch (const std::exception& e) {
+    // The hint and the firewall first: the report waits for the user.
+    CheckFirewall();
     application_.ShowException(e);
+    return;
   }
+  // After the language choice, so that the hint speaks the chosen language.
+  CheckFirewall();
 }
 
 void TMainForm::Destroy() {
@@ -188,7 +195,79 @@ std::optional<std::chrono::milliseconds> TMainForm::NetworkChanged() {
 
 std::optional<std::chrono::milliseconds> TMainForm::CheckNetwork() {
   if (!FNetworkWatch) return std::nullopt;
-  return FNetworkWatch->Check(TNetworkWatch::Clock::now());
+  const bool due = FNetworkWatch->Pending();
+  const auto wait = FNetworkWatch->Check(TNetworkWatch::Clock::now());
+  // The look has been made: the receiver may have moved or gone, and the
+  // firewall may apply another profile to the new network.
+  if (due && !wait) CheckFirewall();
+  return wait;
+}
+
+void TMainForm::CheckFirewall() {
+  if (destroyed_) return;
+  FFirewallVerdict = firewall_.Verdict();
+  const bool blocked = FFirewallVerdict == TFirewallVerdict::Blocked;
+  // Only a verdict of Allowed ends a blocked episode: a firewall that could
+  // not be read for a moment says nothing new.
+  if (FFirewallVerdict == TFirewallVerdict::Allowed) FBlockedAnnounced = false;
+  ShowFirewallEntry(blocked);
+  ShowRelayStatus();
+  if (blocked && !FBlockedAnnounced && CoolTrayIcon1) {
+    FBlockedAnnounced = true;
+    const TBalloonHint balloon = FirewallBlocksBalloon(siLangDispatcher1.ActiveLanguage());
+    CoolTrayIcon1->ShowBalloonHint(balloon.Title, balloon.Text, balloon.Icon);
+  }
+}
+
+void TMainForm::ShowFirewallEntry(bool shown) {
+  constexpr std::u16string_view kName = u"btnFirewall";
+  TMenuItem* entry = PopupMenu1.Find(kName);
+  if (!shown) {
+    if (entry != nullptr) PopupMenu1.Remove(kName);
+    return;
+  }
+  std::u16string caption = AllowThroughFirewallCaption(siLangDispatcher1.ActiveLanguage());
+  if (entry != nullptr) {
+    entry->SetCaption(caption);
+    return;
+  }
+  std::size_t beforeExit = PopupMenu1.Count();
+  for (std::size_t i = 0; i < PopupMenu1.Count(); ++i) {
+    if (PopupMenu1.Item(i).Name() == u"btnClose") beforeExit = i;
+  }
+  PopupMenu1.Insert(beforeExit, std::u16string(kName), std::move(caption),
+                    [this] { btnFirewallClick(); });
+}
+
+void TMainForm::btnFirewallClick() {
+  if (destroyed_ || FAllowing) return;
+  FAllowing = true;
+  const std::weak_ptr<TMainForm*> alive = FAlive;
+  try {
+    firewall_.Allow([alive] {
+      const std::shared_ptr<TMainForm*> form = alive.lock();
+      if (!form) return;
+      (*form)->FAllowing = false;
+      (*form)->CheckFirewall();
+    });
+  } catch (const std::exception& e) {
+    FAllowing = false;
+    application_.ShowException(e);
+  }
+}
+
+TRelayStatus TMainForm::RelayStatus() const {
+  if (!FReceiver || !FReceiver->Active() || !FReceiver->ChosenAddress()) return {};
+  const std::string& address = FReceiver->ChosenAddress()->address;
+  if (FFirewallVerdict == TFirewallVerdict::Blocked) return {TRelayState::Blocked, address};
+  return {TRelayState::Listening, address};
+}
+
+void TMainForm::ShowRelayStatus() {
+  if (!CoolTrayIcon1) return;
+  const std::u16string hint =
+      RelayHint(kTrayHint, RelayStatus(), siLangDispatcher1.ActiveLanguage());
+  if (CoolTrayIcon1->Hint() != hint) CoolTrayIcon1->SetHint(hint);
 }
 
 void TMainForm::ShowInLogBox(std::u16string_view text) { controls_.Memo1.SetText(text); }

@@ -12,7 +12,9 @@
 #include <string_view>
 
 #include "app/notification_icon.h"
+#include "app/relay_status.h"
 #include "app/translation.h"
+#include "net/firewall.h"
 #include "net/lv_udp.h"
 #include "net/net_watch.h"
 #include "relay/lv_sync.h"
@@ -99,7 +101,8 @@ class TMainForm : public IRelayTarget, public ITranslationWindow {
   };
 
   TMainForm(Controls controls, IApplication& application, IUdpPlatform& udp,
-            IMailSlotSystem& mailslots = DefaultMailSlotSystem());
+            IMailSlotSystem& mailslots = DefaultMailSlotSystem(),
+            IFirewall& firewall = DefaultFirewall());
   ~TMainForm() override;
   TMainForm(const TMainForm&) = delete;
   TMainForm& operator=(const TMainForm&) = delete;
@@ -122,9 +125,26 @@ class TMainForm : public IRelayTarget, public ITranslationWindow {
   // of the system's network watch to NetworkChanged and runs a one-shot
   // timer for the delay answered (restarting it), whose end calls
   // CheckNetwork, which may answer a delay for the timer to run again.
-  // Nothing is answered before FormCreate and after Destroy.
+  // Nothing is answered before FormCreate and after Destroy. Each look
+  // asks the firewall again (CheckFirewall).
   std::optional<std::chrono::milliseconds> NetworkChanged();
   std::optional<std::chrono::milliseconds> CheckNetwork();
+
+  // The firewall, asked once per occasion: after the receiver's activation
+  // at creation, after each look at the network, whenever the tray menu
+  // opens, and when an attempt to let the relay through has ended. While it
+  // blocks, the menu has the entry btnFirewall before btnClose, and the
+  // first verdict of each blocked episode shows a balloon; an episode ends
+  // with a verdict of Allowed. The hint's second line follows (RelayStatus).
+  // Nothing after Destroy.
+  void CheckFirewall();
+  // Lets the relay through the firewall (the entry btnFirewall): the
+  // firewall asks the user, and is asked again when that has ended. Nothing
+  // while an earlier attempt runs.
+  void btnFirewallClick();
+  [[nodiscard]] TFirewallVerdict FirewallVerdict() const noexcept { return FFirewallVerdict; }
+  // What the hint's second line says now.
+  [[nodiscard]] TRelayStatus RelayStatus() const;
   [[nodiscard]] TNetworkWatch* NetworkWatch() const noexcept { return FNetworkWatch.get(); }
 
   // IRelayTarget
@@ -155,9 +175,19 @@ class TMainForm : public IRelayTarget, public ITranslationWindow {
   IApplication& application_;
   IUdpPlatform& udp_;
   IMailSlotSystem& mailslots_;
+  IFirewall& firewall_;
   std::unique_ptr<TMailSlotWriter> FMessenger;
   std::unique_ptr<TLVUDPReceiver> FReceiver;
   std::unique_ptr<TNetworkWatch> FNetworkWatch;  // follows FReceiver's address
+  void ShowFirewallEntry(bool shown);
+  // Puts the relay's status in the hint's second line, when it changed.
+  void ShowRelayStatus();
+  TFirewallVerdict FFirewallVerdict = TFirewallVerdict::NotKnown;
+  bool FBlockedAnnounced = false;  // the balloon of this blocked episode was shown
+  bool FAllowing = false;          // an attempt to let the relay through runs
+  // Held while the window lives: an attempt that ends later knows whether
+  // the window is still there.
+  std::shared_ptr<TMainForm*> FAlive = std::make_shared<TMainForm*>(this);
   bool destroyed_ = false;
 };
 

@@ -57,7 +57,7 @@ class MainFormTest : public testing::Test {
 
   std::unique_ptr<TMainForm> MakeForm() {
     auto form = std::make_unique<TMainForm>(
-        TMainForm::Controls{action, param1, param2, memo, design, area}, app, udp, slots);
+        TMainForm::Controls{action, param1, param2, memo, design, area}, app, udp, slots, firewall);
     form->IsGermanUI = [this] {
       ++languageChoices;
       return german;
@@ -73,6 +73,7 @@ class MainFormTest : public testing::Test {
   std::vector<std::string> designSets;
   testutil::FakeDesign design{designSets};
   testutil::FakeNotificationArea area;
+  testutil::FakeFirewall firewall;
   int languageChoices = 0;
   bool german = true;
 };
@@ -216,7 +217,7 @@ TEST_F(MainFormTest, DesignShowsTheIconWithHintAndLinksImageAndMenu) {
   EXPECT_EQ(form->siLang1->LangDispatcher(), &form->siLangDispatcher1);
 }
 
-TEST_F(MainFormTest, EnglishInterfaceChangesOnlyTheMenuEntry) {
+TEST_F(MainFormTest, EnglishInterfaceChangesOnlyTheMenuEntryAndTheHintsStatusLine) {
   german = false;
   auto form = MakeForm();
   const auto callsBefore = area.calls.size();
@@ -228,8 +229,11 @@ TEST_F(MainFormTest, EnglishInterfaceChangesOnlyTheMenuEntry) {
   EXPECT_EQ(form->siLangDispatcher1.ActiveLanguage(), 2);
   EXPECT_EQ(form->siLangDispatcher1.Language(), u"English");
   EXPECT_EQ(form->PopupMenu1.Item(0).Caption(), u"Exit");
-  EXPECT_EQ(form->CoolTrayIcon1->Hint(), u"Lyravox Remote Server");
-  EXPECT_EQ(area.calls.size(), callsBefore) << "the tray icon is not touched";
+  EXPECT_EQ(form->CoolTrayIcon1->Hint(), u"Lyravox Remote Server\nListening on 10.0.0.5");
+  // The status line comes once, already in the chosen language.
+  ASSERT_EQ(area.calls.size(), callsBefore + 1);
+  EXPECT_EQ(area.calls.back().op, TNotifyOp::Modify);
+  EXPECT_EQ(area.calls.back().tip, u"Lyravox Remote Server\nListening on 10.0.0.5");
   EXPECT_TRUE(designSets.empty()) << designSets.front();
 }
 
@@ -315,6 +319,222 @@ TEST_F(MainFormTest, TrayMenuEntryClosesTheWindowAndTheIconGoesLast) {
   EXPECT_EQ((std::vector<std::string>(area.log.end() - 2, area.log.end())),
             (std::vector<std::string>{"delete", "detach"}));
   EXPECT_FALSE(form->Receiver()) << "the receiver went before";
+}
+
+// The names of the menu's entries, in order.
+std::vector<std::u16string> EntryNames(const TPopupMenu& menu) {
+  std::vector<std::u16string> names;
+  for (std::size_t i = 0; i < menu.Count(); ++i) names.push_back(menu.Item(i).Name());
+  return names;
+}
+
+// The hint's second line, or the whole hint when it has one line.
+std::u16string StatusLine(const std::u16string& hint) {
+  const auto newline = hint.find(u'\n');
+  return newline == std::u16string::npos ? hint : hint.substr(newline + 1);
+}
+
+// A look at the network that is due now, as the shell's timer makes it.
+void LookNow(TMainForm& form) {
+  ASSERT_NE(form.NetworkWatch(), nullptr);
+  form.NetworkWatch()->Changed(TNetworkWatch::Clock::now() - 1h);
+  EXPECT_EQ(form.CheckNetwork(), std::nullopt);
+}
+
+TEST_F(MainFormTest, FirewallVerdictsGiveTheMenuAndOneBalloonPerBlockedEpisode) {
+  using V = TFirewallVerdict;
+  using Names = std::vector<std::u16string>;
+  const Names one{u"btnClose"};
+  const Names two{u"btnFirewall", u"btnClose"};
+  struct Case {
+    const char* name;
+    std::vector<V> verdicts;            // at creation, then at each opening of the menu
+    std::vector<Names> menus;           // the menu after each check
+    std::vector<std::size_t> balloons;  // balloons shown so far, after each check
+  };
+  const Case cases[] = {
+      {"not known", {V::NotKnown, V::NotKnown}, {one, one}, {0, 0}},
+      {"allowed", {V::Allowed, V::Allowed}, {one, one}, {0, 0}},
+      {"blocked, blocked again: one balloon", {V::Blocked, V::Blocked}, {two, two}, {1, 1}},
+      {"allowed between: a new episode",
+       {V::Blocked, V::Allowed, V::Blocked},
+       {two, one, two},
+       {1, 1, 2}},
+      {"not known between: the same episode",
+       {V::Blocked, V::NotKnown, V::Blocked},
+       {two, one, two},
+       {1, 1, 1}},
+      {"blocked only from a later check on", {V::Allowed, V::Blocked}, {one, two}, {0, 1}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    area = testutil::FakeNotificationArea();
+    firewall = testutil::FakeFirewall();
+    auto form = MakeForm();
+    for (std::size_t i = 0; i < c.verdicts.size(); ++i) {
+      firewall.verdict = c.verdicts[i];
+      if (i == 0) {
+        form->Create();
+      } else {
+        form->CoolTrayIcon1->HandleIconMessage(TIconMessage::RButtonDown);
+        // The menu as it opened: after the check.
+        std::vector<std::u16string> shown;
+        for (const auto& name : c.menus[i]) shown.push_back(form->PopupMenu1.Find(name)->Caption());
+        EXPECT_EQ(area.menuCaptions, shown) << "check " << i;
+      }
+      EXPECT_EQ(firewall.checks, static_cast<int>(i + 1)) << "one check per occasion";
+      EXPECT_EQ(EntryNames(form->PopupMenu1), c.menus[i]) << "check " << i;
+      EXPECT_EQ(area.balloons.size(), c.balloons[i]) << "check " << i;
+    }
+  }
+}
+
+TEST_F(MainFormTest, BlockedBalloonAndEntrySpeakTheInterfaceLanguage) {
+  firewall.verdict = TFirewallVerdict::Blocked;
+  for (const bool inGerman : {true, false}) {
+    SCOPED_TRACE(inGerman ? "German" : "English");
+    german = inGerman;
+    area = testutil::FakeNotificationArea();
+    auto form = MakeForm();
+    form->Create();
+    ASSERT_EQ(area.balloons.size(), 1U);
+    const TBalloonHint& balloon = area.balloons[0];
+    EXPECT_EQ(balloon.Icon, TBalloonIcon::Warning);
+    EXPECT_EQ(balloon.Title,
+              inGerman ? u"Fernbefehle werden blockiert" : u"Remote commands are blocked");
+    EXPECT_NE(balloon.Text.find(inGerman ? u"Die Firewall blockiert die Fernbefehle"
+                                         : u"The firewall blocks the remote commands"),
+              std::u16string::npos);
+    // It names the entry that helps, as the menu shows it.
+    EXPECT_NE(balloon.Text.find(inGerman ? u"Durch die Firewall lassen\u2026"
+                                         : u"Allow through firewall\u2026"),
+              std::u16string::npos);
+    ASSERT_EQ(form->PopupMenu1.Count(), 2U);
+    EXPECT_EQ(form->PopupMenu1.Item(0).Caption(),
+              inGerman ? u"Durch die &Firewall lassen\u2026" : u"Allow through firewall\u2026");
+    EXPECT_EQ(form->PopupMenu1.Item(1).Caption(), inGerman ? u"&Beenden" : u"Exit");
+    // The balloon belongs to the icon as it is shown, status line included.
+    EXPECT_EQ(area.balloonTips[0], form->CoolTrayIcon1->Hint());
+  }
+}
+
+TEST_F(MainFormTest, TheFirewallEntryAllowsAndTheEndOfTheAttemptChecksAgain) {
+  firewall.verdict = TFirewallVerdict::Blocked;
+  auto form = MakeForm();
+  form->Create();
+  area.choose = 0;  // the entry before the exit entry
+  form->CoolTrayIcon1->HandleIconMessage(TIconMessage::RButtonDown);
+  EXPECT_EQ(firewall.allows, 1);
+  EXPECT_EQ(app.terminated, 0);
+  const int checks = firewall.checks;
+  // A second choice while the first attempt runs starts no second one.
+  form->CoolTrayIcon1->HandleIconMessage(TIconMessage::RButtonDown);
+  EXPECT_EQ(firewall.allows, 1);
+  ASSERT_EQ(firewall.pending.size(), 1U);
+  const int checksBeforeDone = firewall.checks;
+  EXPECT_EQ(checksBeforeDone, checks + 1) << "only the menu's opening asked";
+  firewall.RunAllowDone(TFirewallVerdict::Allowed);
+  EXPECT_EQ(firewall.checks, checksBeforeDone + 1) << "asked again when the attempt ended";
+  EXPECT_EQ(EntryNames(form->PopupMenu1), std::vector<std::u16string>{u"btnClose"});
+  EXPECT_EQ(StatusLine(form->CoolTrayIcon1->Hint()), u"Empf\u00E4ngt auf 10.0.0.5");
+  // The attempt has ended: the entry, once it is back, works again.
+  firewall.verdict = TFirewallVerdict::Blocked;
+  form->CoolTrayIcon1->HandleIconMessage(TIconMessage::RButtonDown);
+  EXPECT_EQ(firewall.allows, 2);
+  // An attempt that ends after the window went changes nothing.
+  form->Destroy();
+  const int checksAtEnd = firewall.checks;
+  firewall.RunAllowDone(TFirewallVerdict::Allowed);
+  form.reset();
+  EXPECT_EQ(firewall.checks, checksAtEnd);
+}
+
+TEST_F(MainFormTest, EachLookAtTheNetworkAsksTheFirewallOnce) {
+  auto form = MakeForm();
+  form->Create();
+  EXPECT_EQ(firewall.checks, 1);
+  // A notice alone, and a timer that comes early, ask nothing.
+  EXPECT_EQ(form->NetworkChanged(), kNetworkQuietPeriod);
+  EXPECT_NE(form->CheckNetwork(), std::nullopt);
+  EXPECT_EQ(firewall.checks, 1);
+  firewall.verdict = TFirewallVerdict::Blocked;
+  LookNow(*form);
+  EXPECT_EQ(firewall.checks, 2);
+  EXPECT_EQ(area.balloons.size(), 1U);
+  EXPECT_EQ(form->CheckNetwork(), std::nullopt) << "no look without a notice";
+  EXPECT_EQ(firewall.checks, 2);
+}
+
+TEST_F(MainFormTest, TheHintsSecondLineFollowsTheReceiverAndTheVerdict) {
+  using V = TFirewallVerdict;
+  struct Case {
+    const char* name;
+    bool german;
+    std::vector<LocalAddress> addresses;
+    bool bindFails;
+    V verdict;
+    std::u16string line;
+  };
+  const Case cases[] = {
+      {"listening",
+       true,
+       {{false, "192.168.1.20"}},
+       false,
+       V::NotKnown,
+       u"Empf\u00E4ngt auf 192.168.1.20"},
+      {"listening",
+       false,
+       {{false, "192.168.1.20"}},
+       false,
+       V::Allowed,
+       u"Listening on 192.168.1.20"},
+      {"no address", true, {}, false, V::NotKnown, u"Wartet auf ein Netzwerk"},
+      {"no address", false, {{true, "fe80::1"}}, false, V::NotKnown, u"Waiting for a network"},
+      {"blocked", true, {{false, "10.0.0.5"}}, false, V::Blocked, u"Von der Firewall blockiert"},
+      {"blocked", false, {{false, "10.0.0.5"}}, false, V::Blocked, u"Blocked by the firewall"},
+      {"no address, blocked", false, {}, false, V::Blocked, u"Waiting for a network"},
+      // The failed start leaves the interface German.
+      {"not active", false, {{false, "10.0.0.5"}}, true, V::NotKnown, u"Wartet auf ein Netzwerk"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.name) + (c.german ? " (German)" : " (English)"));
+    german = c.german;
+    udp.addresses = c.addresses;
+    udp.failOn = c.bindFails ? "bind" : "";
+    firewall.verdict = c.verdict;
+    area = testutil::FakeNotificationArea();
+    auto form = MakeForm();
+    form->Create();
+    const std::u16string hint = form->CoolTrayIcon1->Hint();
+    EXPECT_EQ(hint, u"Lyravox Remote Server\n" + c.line);
+    ASSERT_FALSE(area.calls.empty());
+    EXPECT_EQ(area.calls.back().tip, hint) << "the area was told";
+  }
+}
+
+TEST_F(MainFormTest, TheHintFollowsTheNetworkAndTheVerdictAsTheyChange) {
+  german = false;
+  auto form = MakeForm();
+  form->Create();
+  EXPECT_EQ(StatusLine(form->CoolTrayIcon1->Hint()), u"Listening on 10.0.0.5");
+  const auto lastTip = [this] { return StatusLine(area.calls.back().tip); };
+  udp.addresses = {{false, "172.31.0.7", 4}};
+  LookNow(*form);
+  EXPECT_EQ(lastTip(), u"Listening on 172.31.0.7");
+  udp.addresses = {};
+  LookNow(*form);
+  EXPECT_EQ(lastTip(), u"Waiting for a network");
+  udp.addresses = {{false, "10.0.0.9", 5}};
+  LookNow(*form);
+  EXPECT_EQ(lastTip(), u"Listening on 10.0.0.9");
+  firewall.verdict = TFirewallVerdict::Blocked;
+  form->CoolTrayIcon1->HandleIconMessage(TIconMessage::RButtonDown);
+  EXPECT_EQ(lastTip(), u"Blocked by the firewall");
+  // Nothing changed: the area is not told again.
+  const auto calls = area.calls.size();
+  form->CoolTrayIcon1->HandleIconMessage(TIconMessage::RButtonDown);
+  LookNow(*form);
+  EXPECT_EQ(area.calls.size(), calls);
 }
 
 TEST(LogBoxTest, HiddenControlIsGivenOnlyTheLastTextAndOnlyWhenRead) {

@@ -113,13 +113,19 @@ void QtNotificationArea::ExportMenu(TPopupMenu* menu) {
 
 void QtNotificationArea::Rebuild() {
   const auto count = static_cast<qsizetype>(exported_ != nullptr ? exported_->Count() : 0);
-  if (contextMenu_->actions().size() != count) {
-    contextMenu_->clear();
-    for (qsizetype i = 0; i < count; ++i) {
-      QAction* action = contextMenu_->addAction(QString());
-      QObject::connect(action, &QAction::triggered, contextMenu_.get(),
-                       [this, i] { Triggered(static_cast<std::size_t>(i)); });
-    }
+  // Actions are added or taken at the end, one per entry by index, never
+  // all cleared: a menu that Qt has already opened (an X11 tray opens it on
+  // the press, before the icon hears of it) stays open when an entry comes
+  // or goes.
+  while (contextMenu_->actions().size() > count) {
+    QAction* surplus = contextMenu_->actions().back();
+    contextMenu_->removeAction(surplus);
+    surplus->deleteLater();
+  }
+  for (qsizetype i = contextMenu_->actions().size(); i < count; ++i) {
+    QAction* action = contextMenu_->addAction(QString());
+    QObject::connect(action, &QAction::triggered, contextMenu_.get(),
+                     [this, i] { Triggered(static_cast<std::size_t>(i)); });
   }
   // Captions change in place: a host showing the menu keeps its entries.
   const QList<QAction*> actions = contextMenu_->actions();
@@ -177,6 +183,27 @@ bool QtNotificationArea::Notify(TNotifyOp op, const TNotifyIconRecord& record) {
       return true;
   }
   return false;
+}
+
+bool QtNotificationArea::ShowBalloon(const TNotifyIconRecord& /*record*/,
+                                     const TBalloonHint& balloon) {
+  if (!tray_ || !tray_->isVisible()) return false;
+  QSystemTrayIcon::MessageIcon icon = QSystemTrayIcon::NoIcon;
+  switch (balloon.Icon) {
+    case TBalloonIcon::None:
+      break;
+    case TBalloonIcon::Info:
+      icon = QSystemTrayIcon::Information;
+      break;
+    case TBalloonIcon::Warning:
+      icon = QSystemTrayIcon::Warning;
+      break;
+    case TBalloonIcon::Error:
+      icon = QSystemTrayIcon::Critical;
+      break;
+  }
+  tray_->showMessage(ToQString(balloon.Title), ToQString(balloon.Text), icon);
+  return true;
 }
 
 std::optional<TPoint> QtNotificationArea::CursorPos() {

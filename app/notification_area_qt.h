@@ -58,6 +58,9 @@ class QtNotificationArea final : public INotificationArea {
   void ProcessMessages() override;
   std::optional<std::size_t> TrackPopupMenu(const TPopupMenu& menu, TPoint at) override;
   void WakeMainThread() override {}  // the event loop needs no wake-up here
+  // QSystemTrayIcon::showMessage: a notification where the desktop has a
+  // notification service, the tray's own balloon otherwise.
+  bool ShowBalloon(const TNotifyIconRecord& record, const TBalloonHint& balloon) override;
 
   // Makes `menu` the icon's menu: an action per entry with the entry's
   // caption, whose trigger runs the entry's handler. The actions follow the

@@ -269,6 +269,67 @@ TEST_F(QtNotificationAreaTest, MenuQtOpenedClosesWhenTheIconDoesNotWantIt) {
   EXPECT_EQ(closes, 0);
 }
 
+// On an X11 tray Qt opens the menu on the press, before the icon hears of
+// it; the menu's opening event may then add or take an entry. The open menu
+// follows, stays open, and its choice runs the entry it shows.
+TEST_F(QtNotificationAreaTest, AMenuQtOpenedFollowsEntriesTheOpeningAddsOrTakes) {
+  struct Case {
+    const char* name;
+    bool firewallBefore;           // the entry is there before the opening
+    QStringList shown;             // the open menu's captions after the opening
+    std::vector<std::string> ran;  // choosing the first of them
+  };
+  const Case cases[] = {
+      {"added", false, {QStringLiteral("Allow\u2026"), QStringLiteral("Exit")}, {"allow"}},
+      {"taken", true, {QStringLiteral("Exit")}, {"exit"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    QtNotificationArea area(true);
+    TNotificationIcon icon(area);
+    area.SetIconHandler([&](TIconMessage m) { icon.HandleIconMessage(m); });
+    TPopupMenu menu;
+    std::vector<std::string> ran;
+    const auto addAllow = [&] {
+      menu.Insert(0, u"btnFirewall", u"Allow\u2026", [&] { ran.emplace_back("allow"); });
+    };
+    menu.Add(u"btnClose", u"Exit", [&] { ran.emplace_back("exit"); });
+    if (c.firewallBefore) addAllow();
+    icon.SetPopupMenu(&menu);
+    area.ExportMenu(&menu);
+    // The first action stays: on an X11 tray a menu whose actions were all
+    // cleared while it was open closes (seen under Xvfb with trayer; the
+    // offscreen platform keeps it open).
+    const QAction* first = area.ContextMenu().actions().front();
+    bool openWhenChosen = false;
+    bool firstKept = false;
+    QStringList shown;
+    const auto choose = [&] {
+      openWhenChosen = area.ContextMenu().isVisible();
+      firstKept = area.ContextMenu().actions().front() == first;
+      for (const QAction* action : area.ContextMenu().actions()) shown << action->text();
+      if (!area.ContextMenu().actions().isEmpty()) area.ContextMenu().actions()[0]->trigger();
+      area.ContextMenu().hide();
+    };
+    menu.OnPopup = [&] {
+      if (c.firewallBefore) {
+        menu.Remove(u"btnFirewall");
+      } else {
+        addAllow();
+      }
+      // The user chooses once the icon waits for the menu.
+      QTimer::singleShot(0, choose);
+    };
+    area.ContextMenu().popup(QPoint(10, 10));
+    emit area.TrayIcon()->activated(QSystemTrayIcon::Context);
+    EXPECT_TRUE(openWhenChosen);
+    EXPECT_TRUE(firstKept);
+    EXPECT_EQ(shown, c.shown);
+    EXPECT_EQ(ran, c.ran);
+    EXPECT_FALSE(area.ContextMenu().isVisible());
+  }
+}
+
 TEST_F(QtNotificationAreaTest, DpiFallbackReportsTheScreensLogicalDpi) {
   unsigned x = 0;
   unsigned y = 0;

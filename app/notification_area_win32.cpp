@@ -111,6 +111,34 @@ NOTIFYICONDATAW MakeNotifyIconData(const TNotifyIconRecord& record, HWND window,
   return data;
 }
 
+NOTIFYICONDATAW WithBalloon(NOTIFYICONDATAW data, const TBalloonHint& balloon,
+                            TShellVersion version) noexcept {
+  data.uFlags |= NIF_INFO;
+  constexpr std::size_t kTitleRoom = sizeof data.szInfoTitle / sizeof data.szInfoTitle[0];
+  constexpr std::size_t kTextRoom = sizeof data.szInfo / sizeof data.szInfo[0];
+  std::fill(std::begin(data.szInfoTitle), std::end(data.szInfoTitle), L'\0');
+  std::fill(std::begin(data.szInfo), std::end(data.szInfo), L'\0');
+  std::copy_n(balloon.Title.begin(), std::min(balloon.Title.size(), kTitleRoom - 1),
+              data.szInfoTitle);
+  std::copy_n(balloon.Text.begin(), std::min(balloon.Text.size(), kTextRoom - 1), data.szInfo);
+  switch (balloon.Icon) {
+    case TBalloonIcon::None:
+      data.dwInfoFlags = NIIF_NONE;
+      break;
+    case TBalloonIcon::Info:
+      data.dwInfoFlags = NIIF_INFO;
+      break;
+    case TBalloonIcon::Warning:
+      data.dwInfoFlags = NIIF_WARNING;
+      break;
+    case TBalloonIcon::Error:
+      data.dwInfoFlags = NIIF_ERROR;
+      break;
+  }
+  if (version.Windows7()) data.dwInfoFlags |= NIIF_RESPECT_QUIET_TIME;
+  return data;
+}
+
 DWORD ShellMessage(TNotifyOp op) noexcept {
   switch (op) {
     case TNotifyOp::Add:
@@ -327,6 +355,7 @@ void Win32NotificationArea::Detach(TNotificationIcon& icon) noexcept {
   shownIcon_.reset();
   shownImage_ = TIconImage();
   menu_ = nullptr;
+  shownEntries_.clear();
   application_.RemoveMessageHook(hookId_);
   hookId_ = 0;
   if (iconId_) TNotificationWindow::Detach(*iconId_);
@@ -348,6 +377,14 @@ bool Win32NotificationArea::Notify(TNotifyOp op, const TNotifyIconRecord& record
   NOTIFYICONDATAW data =
       MakeNotifyIconData(record, TNotificationWindow::Handle(), IconFor(record.Icon), version_);
   return shell_.NotifyIcon(ShellMessage(op), data) != FALSE;
+}
+
+bool Win32NotificationArea::ShowBalloon(const TNotifyIconRecord& record,
+                                        const TBalloonHint& balloon) {
+  NOTIFYICONDATAW data = WithBalloon(
+      MakeNotifyIconData(record, TNotificationWindow::Handle(), IconFor(record.Icon), version_),
+      balloon, version_);
+  return shell_.NotifyIcon(NIM_MODIFY, data) != FALSE;
 }
 
 TGUID Win32NotificationArea::NewGuid() {
@@ -394,9 +431,11 @@ std::optional<std::size_t> Win32NotificationArea::TrackPopupMenu(const TPopupMen
                                                                  TPoint at) {
   MenuHandle popup(CreatePopupMenu());
   if (!popup) return std::nullopt;
+  shownEntries_.clear();
   for (std::size_t i = 0; i < menu.Count(); ++i) {
     const std::wstring caption = ToWide(menu.Item(i).Caption());
     AppendMenuW(popup.get(), MF_STRING, MenuCommand(i), caption.c_str());
+    shownEntries_.push_back(menu.Item(i).Name());
   }
   if (const TMenuItem* item = menu.DefaultItem()) {
     for (std::size_t i = 0; i < menu.Count(); ++i) {
@@ -434,9 +473,10 @@ void Win32NotificationArea::RunMenuCommand(WPARAM wParam) {
   const UINT command = LOWORD(wParam);
   if (command < kFirstMenuCommand) return;
   const std::size_t index = command - kFirstMenuCommand;
-  if (index >= menu_->Count()) return;
-  const TMenuItem& item = menu_->Item(index);
-  application_.Guarded([&item] { item.Click(); });
+  if (index >= shownEntries_.size()) return;
+  const TMenuItem* item = menu_->Find(shownEntries_[index]);
+  if (item == nullptr) return;
+  application_.Guarded([item] { item->Click(); });
 }
 
 }  // namespace ostrivane

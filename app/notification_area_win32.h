@@ -51,6 +51,13 @@ DWORD NotifyIconDataSize(TShellVersion version) noexcept;
 NOTIFYICONDATAW MakeNotifyIconData(const TNotifyIconRecord& record, HWND window, HICON icon,
                                    TShellVersion version) noexcept;
 
+// The icon record with a balloon: `data` as MakeNotifyIconData made it,
+// with NIF_INFO, the balloon's title and text, and its icon; from Windows 7
+// on the balloon respects the user's quiet time (NIIF_RESPECT_QUIET_TIME).
+// Sent with NIM_MODIFY.
+NOTIFYICONDATAW WithBalloon(NOTIFYICONDATAW data, const TBalloonHint& balloon,
+                            TShellVersion version) noexcept;
+
 // The shell message for an operation: NIM_ADD, NIM_MODIFY, NIM_DELETE,
 // NIM_SETVERSION.
 DWORD ShellMessage(TNotifyOp op) noexcept;
@@ -156,6 +163,8 @@ class Win32NotificationArea final : public INotificationArea {
   std::optional<std::size_t> TrackPopupMenu(const TPopupMenu& menu, TPoint at) override;
   // PostMessageW(main window, WM_NULL).
   void WakeMainThread() override;
+  // NIM_MODIFY with the balloon (WithBalloon).
+  bool ShowBalloon(const TNotifyIconRecord& record, const TBalloonHint& balloon) override;
 
   // The hidden window that owns the menu.
   [[nodiscard]] HWND MenuWindow() const noexcept { return menuWindow_; }
@@ -174,8 +183,11 @@ class Win32NotificationArea final : public INotificationArea {
   TNotificationIcon* icon_ = nullptr;
   std::optional<UINT> iconId_;
   int hookId_ = 0;
-  // The menu last shown, until its command has come or its icon went.
+  // The menu last shown, until its command has come or its icon went, and
+  // the names of its entries as shown: the command runs the entry of that
+  // name, even when the menu changed in the meantime.
   const TPopupMenu* menu_ = nullptr;
+  std::vector<std::u16string> shownEntries_;
   // The image last handed to the shell, and its handle.
   TIconImage shownImage_;
   IconHandle shownIcon_;

@@ -139,6 +139,26 @@ TEST(IconRecord, OperationsAndCallbacksByTheShellsNumbers) {
 
 // --- the image ---------------------------------------------------------------
 
+TEST(IconRecord, TheBalloonWithItsTextsAndTheQuietTimeFromWindows7On) {
+  TNotifyIconRecord record;
+  record.ID = 7;
+  record.Tip = u"Lyravox Remote Server\nBlocked by the firewall";
+  const TBalloonHint balloon{u"Remote commands are blocked", std::u16string(300, u'x'),
+                             TBalloonIcon::Warning};
+  const auto window = reinterpret_cast<HWND>(0x1234);
+  for (const TShellVersion version : {TShellVersion{6, 0}, TShellVersion{10, 0}}) {
+    const NOTIFYICONDATAW plain = MakeNotifyIconData(record, window, nullptr, version);
+    const NOTIFYICONDATAW data = WithBalloon(plain, balloon, version);
+    EXPECT_EQ(data.uFlags, plain.uFlags | NIF_INFO);
+    EXPECT_EQ(std::wstring(data.szTip), std::wstring(plain.szTip));
+    EXPECT_EQ(data.uID, 7U);
+    EXPECT_EQ(std::wstring(data.szInfoTitle), L"Remote commands are blocked");
+    EXPECT_EQ(std::wstring(data.szInfo), std::wstring(255, L'x')) << "cut, zero-terminated";
+    const DWORD quiet = version.Windows7() ? NIIF_RESPECT_QUIET_TIME : 0;
+    EXPECT_EQ(data.dwInfoFlags, static_cast<DWORD>(NIIF_WARNING) | quiet);
+  }
+}
+
 TEST(IconImage, ThePictureOfTheSmallIconSizeWithItsAlpha) {
   const TIconImage image = ProgramIcon();
   ASSERT_EQ(PictureForSize(image, 16)->Width, 16);
@@ -400,6 +420,24 @@ TEST_F(Win32AreaTest, TaskbarCreatedAddsAVisibleIconEvenWhenTheShellWasNotThereA
   EXPECT_EQ(shell.calls.size(), 1U);
 }
 
+TEST_F(Win32AreaTest, ABalloonIsANotifyIconModifyWithTheWarningIconAndTheQuietTime) {
+  Win32NotificationArea area(app, shell, kWindows7);
+  TNotificationIcon icon(area);
+  icon.SetHint(u"hint");
+  icon.SetIconVisible(true);
+  shell.calls.clear();
+  icon.ShowBalloonHint(u"Fernbefehle werden blockiert", u"Die Firewall \u2026",
+                       TBalloonIcon::Warning);
+  ASSERT_EQ(shell.Messages(), std::vector<DWORD>{NIM_MODIFY});
+  const NOTIFYICONDATAW& data = shell.calls[0].data;
+  EXPECT_EQ(data.uFlags & NIF_INFO, static_cast<UINT>(NIF_INFO));
+  EXPECT_EQ(data.hWnd, TNotificationWindow::Handle());
+  EXPECT_EQ(std::wstring(data.szTip), L"hint");
+  EXPECT_EQ(std::wstring(data.szInfoTitle), L"Fernbefehle werden blockiert");
+  EXPECT_EQ(std::wstring(data.szInfo), L"Die Firewall \u2026");
+  EXPECT_EQ(data.dwInfoFlags, static_cast<DWORD>(NIIF_WARNING | NIIF_RESPECT_QUIET_TIME));
+}
+
 TEST_F(Win32AreaTest, NewGuidsAreTheSystemsRandomOnes) {
   Win32NotificationArea area(app, shell, kWindows7);
   const TGUID a = area.NewGuid();
@@ -462,6 +500,19 @@ TEST_F(Win32MenuTest, AClosedMenuRunsNothingAndStrangeCommandsAreIgnored) {
   EXPECT_TRUE(ran.empty());
   SendMessageW(owner, WM_COMMAND, Win32NotificationArea::MenuCommand(0), 0);
   EXPECT_EQ(ran, std::vector<std::string>{"first"});
+}
+
+TEST_F(Win32MenuTest, ACommandRunsTheEntryThatWasShownEvenWhenTheMenuChangedSince) {
+  Keys({{WM_KEYDOWN, VK_ESCAPE}});
+  Track();
+  area.ProcessMessages();
+  menu.Insert(0, u"new", u"&New", [this] { ran.emplace_back("new"); });
+  const HWND owner = area.MenuWindow();
+  SendMessageW(owner, WM_COMMAND, Win32NotificationArea::MenuCommand(0), 0);
+  EXPECT_EQ(ran, std::vector<std::string>{"first"});
+  menu.Remove(u"first");
+  SendMessageW(owner, WM_COMMAND, Win32NotificationArea::MenuCommand(0), 0);
+  EXPECT_EQ(ran, std::vector<std::string>{"first"}) << "gone since: nothing runs";
 }
 
 // A stop request while the menu is open (a task manager, the installer

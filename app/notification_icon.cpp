@@ -46,6 +46,27 @@ TMenuItem& TPopupMenu::Add(std::u16string name, std::u16string caption,
   return item;
 }
 
+TMenuItem& TPopupMenu::Insert(std::size_t index, std::u16string name, std::u16string caption,
+                              std::function<void()> onClick) {
+  const auto at = items_.begin() + static_cast<std::ptrdiff_t>(std::min(index, items_.size()));
+  const auto placed = items_.insert(
+      at, std::make_unique<TMenuItem>(std::move(name), std::move(caption), std::move(onClick)));
+  TMenuItem& item = **placed;
+  item.menu_ = this;
+  if (OnChange) OnChange(item);
+  return item;
+}
+
+void TPopupMenu::Remove(std::u16string_view name) {
+  const auto found = std::find_if(items_.begin(), items_.end(),
+                                  [name](const auto& item) { return item->Name() == name; });
+  if (found == items_.end()) return;
+  const std::unique_ptr<TMenuItem> removed = std::move(*found);
+  items_.erase(found);
+  removed->menu_ = nullptr;
+  if (OnChange) OnChange(*removed);
+}
+
 TMenuItem* TPopupMenu::Find(std::u16string_view name) const {
   for (const auto& item : items_) {
     if (item->Name() == name) return item.get();
@@ -62,13 +83,15 @@ TMenuItem* TPopupMenu::DefaultItem() const {
 
 // --- hints -----------------------------------------------------------------
 
-std::u16string TrayTip(std::u16string_view hint) {
-  if (hint.size() <= kMaxHintLength) return std::u16string(hint);
-  std::size_t length = kMaxHintLength;
-  const char16_t last = hint[length - 1];
+std::u16string CutText(std::u16string_view text, std::size_t length) {
+  if (text.size() <= length) return std::u16string(text);
+  if (length == 0) return {};
+  const char16_t last = text[length - 1];
   if (last >= 0xD800 && last <= 0xDBFF) --length;  // its trail unit is cut off
-  return std::u16string(hint.substr(0, length));
+  return std::u16string(text.substr(0, length));
 }
+
+std::u16string TrayTip(std::u16string_view hint) { return CutText(hint, kMaxHintLength); }
 
 // --- the icon --------------------------------------------------------------
 
@@ -143,6 +166,14 @@ void TNotificationIcon::SetBehavior(TTrayBehavior behavior) {
 
 void TNotificationIcon::Refresh() { Send(TNotifyOp::Modify); }
 
+void TNotificationIcon::ShowBalloonHint(std::u16string_view title, std::u16string_view text,
+                                        TBalloonIcon icon) {
+  if (!iconVisible_) return;
+  FillRecord();
+  area_.ShowBalloon(record_, TBalloonHint{CutText(title, kMaxBalloonTitleLength),
+                                          CutText(text, kMaxBalloonTextLength), icon});
+}
+
 void TNotificationIcon::Loaded() {
   Refresh();
   // Shown again. A shell that has the icon already refuses this add; no
@@ -168,6 +199,9 @@ void TNotificationIcon::Popup(int x, int y) {
   if (popupMenu_ == nullptr) return;
   area_.SetForeground();
   area_.ProcessMessages();
+  if (popupMenu_->OnPopup) popupMenu_->OnPopup();
+  // The handler may have taken the menu away.
+  if (popupMenu_ == nullptr) return;
   const auto chosen = area_.TrackPopupMenu(*popupMenu_, TPoint{x, y});
   area_.WakeMainThread();
   // The menu may have been taken away while it was open.
@@ -220,7 +254,7 @@ void TNotificationIcon::HandleIconMessage(TIconMessage message) {
     case TIconMessage::BalloonHide:
     case TIconMessage::BalloonTimeout:
     case TIconMessage::BalloonUserClick:
-      break;  // no balloons are ever shown
+      break;  // a balloon's own events have no handlers here
   }
 }
 

@@ -98,6 +98,11 @@ class TPopupMenu {
   TPopupMenu& operator=(const TPopupMenu&) = delete;
 
   TMenuItem& Add(std::u16string name, std::u16string caption, std::function<void()> onClick);
+  // Puts a new entry at `index` (at the end when past it).
+  TMenuItem& Insert(std::size_t index, std::u16string name, std::u16string caption,
+                    std::function<void()> onClick);
+  // Takes the entry of that name away; nothing when there is none.
+  void Remove(std::u16string_view name);
   [[nodiscard]] std::size_t Count() const noexcept { return items_.size(); }
   [[nodiscard]] TMenuItem& Item(std::size_t index) const { return *items_.at(index); }
   [[nodiscard]] TMenuItem* Find(std::u16string_view name) const;
@@ -105,8 +110,13 @@ class TPopupMenu {
   [[nodiscard]] TMenuItem* DefaultItem() const;
 
   bool AutoPopup = true;
-  // Raised with the entry after an entry was added or its caption changed.
+  // Raised with the entry after an entry was added, inserted or removed, or
+  // its caption changed. For a removed entry it is raised while the entry
+  // still exists, no longer in the menu.
   std::function<void(TMenuItem&)> OnChange;
+  // Raised when the icon opens the menu, just before it is shown: the
+  // handler may still change the entries.
+  std::function<void()> OnPopup;
 
  private:
   std::vector<std::unique_ptr<TMenuItem>> items_;
@@ -139,6 +149,21 @@ struct TPoint {
 
 // Longest hint the notification area shows, in UTF-16 units.
 inline constexpr std::size_t kMaxHintLength = 127;
+// Longest balloon title and text the notification area shows, in UTF-16
+// units.
+inline constexpr std::size_t kMaxBalloonTitleLength = 63;
+inline constexpr std::size_t kMaxBalloonTextLength = 255;
+
+// The picture beside a balloon's title.
+enum class TBalloonIcon : std::uint8_t { None, Info, Warning, Error };
+
+// A notification shown for a while beside the icon. The area shows it
+// quietly, or not at all, while the user does not want to be disturbed.
+struct TBalloonHint {
+  std::u16string Title;  // at most kMaxBalloonTitleLength units
+  std::u16string Text;   // at most kMaxBalloonTextLength units
+  TBalloonIcon Icon = TBalloonIcon::None;
+};
 
 // What the notification area is told about the icon.
 struct TNotifyIconRecord {
@@ -182,6 +207,8 @@ class INotificationArea {
   virtual std::optional<std::size_t> TrackPopupMenu(const TPopupMenu& menu, TPoint at) = 0;
   // Wakes the main thread's message loop after the menu closed.
   virtual void WakeMainThread() = 0;
+  // Shows `balloon` beside the icon of `record`, which the area has.
+  virtual bool ShowBalloon(const TNotifyIconRecord& record, const TBalloonHint& balloon) = 0;
 };
 
 enum class TTrayBehavior : std::uint8_t { bhWin95, bhWin2000 };
@@ -231,6 +258,9 @@ class TNotificationIcon final : public ITranslatable {
 
   // Sends the icon afresh to the area.
   void Refresh();
+  // Shows a balloon beside the visible icon, title and text cut to what the
+  // area shows; nothing while the icon is not visible.
+  void ShowBalloonHint(std::u16string_view title, std::u16string_view text, TBalloonIcon icon);
   // Opens the menu where the mouse pointer is; nothing when that is unknown.
   void PopupAtCursor();
   // Opens the menu at the screen point; nothing without a menu.
@@ -269,5 +299,8 @@ class TNotificationIcon final : public ITranslatable {
 // The hint as the area shows it: its first kMaxHintLength units, without a
 // lead surrogate cut off from its pair.
 std::u16string TrayTip(std::u16string_view hint);
+// The first `length` units of `text` at most, without a lead surrogate cut
+// off from its pair.
+std::u16string CutText(std::u16string_view text, std::size_t length);
 
 }  // namespace ostrivane

@@ -258,5 +258,61 @@ TEST(PopupMenu, ChangeEventForNewEntriesAndNewCaptionsOnly) {
   EXPECT_EQ(close.Caption(), u"&Beenden");
 }
 
+TEST(PopupMenu, InsertedAndRemovedEntriesKeepTheOrderAndRaiseTheChangeEvent) {
+  TPopupMenu menu;
+  std::vector<std::u16string> changes;
+  menu.OnChange = [&](TMenuItem& item) {
+    changes.push_back(item.Name() + u"/" + std::u16string(menu.Count(), u'*'));
+  };
+  menu.Add(u"btnClose", u"Exit", {});
+  menu.Insert(0, u"btnFirewall", u"Allow", {});
+  menu.Insert(7, u"last", u"Last", {});  // past the end: appended
+  EXPECT_EQ(menu.Item(0).Name(), u"btnFirewall");
+  EXPECT_EQ(menu.Item(1).Name(), u"btnClose");
+  EXPECT_EQ(menu.Item(2).Name(), u"last");
+  menu.Remove(u"btnFirewall");
+  menu.Remove(u"none");  // not there: nothing
+  ASSERT_EQ(menu.Count(), 2U);
+  EXPECT_EQ(menu.Item(0).Name(), u"btnClose");
+  EXPECT_EQ(menu.Find(u"btnFirewall"), nullptr);
+  // Each change is told once the menu holds it (or no longer holds it).
+  EXPECT_EQ(changes, (std::vector<std::u16string>{u"btnClose/*", u"btnFirewall/**", u"last/***",
+                                                  u"btnFirewall/**"}));
+}
+
+TEST_F(IconMouseTest, TheMenusOpeningEventMayChangeTheEntriesBeforeTheyAreShown) {
+  Strings opened;
+  menu.OnPopup = [&] {
+    opened.push_back(area.log.back());
+    menu.Insert(0, u"btnFirewall", u"Allow", [&] { opened.emplace_back("allow"); });
+  };
+  area.choose = 0;
+  icon.HandleIconMessage(TIconMessage::RButtonDown);
+  EXPECT_EQ(opened, (Strings{"process", "allow"})) << "raised after the queue ran, before the menu";
+  EXPECT_EQ(area.menuCaptions, (std::vector<std::u16string>{u"Allow", u"&Beenden"}));
+  EXPECT_EQ(clicks, 0);
+  // Taken away by the handler: no menu is shown.
+  menu.OnPopup = [&] { icon.SetPopupMenu(nullptr); };
+  area.log.clear();
+  icon.Popup(1, 2);
+  EXPECT_EQ(area.log, (Strings{"foreground", "process"}));
+}
+
+TEST_F(NotificationIconTest, BalloonOnlyBesideAVisibleIconCutToWhatTheAreaShows) {
+  TNotificationIcon icon(area);
+  icon.SetHint(u"hint");
+  icon.ShowBalloonHint(u"title", u"text", TBalloonIcon::Warning);
+  EXPECT_TRUE(area.balloons.empty()) << "no icon, no balloon";
+  icon.SetIconVisible(true);
+  icon.ShowBalloonHint(std::u16string(70, u't'), std::u16string(254, u'x') + u"\U0001F600",
+                       TBalloonIcon::Warning);
+  ASSERT_EQ(area.balloons.size(), 1U);
+  EXPECT_EQ(area.balloons[0].Title, std::u16string(kMaxBalloonTitleLength, u't'));
+  EXPECT_EQ(area.balloons[0].Text, std::u16string(254, u'x')) << "no half of a pair";
+  EXPECT_EQ(area.balloons[0].Icon, TBalloonIcon::Warning);
+  EXPECT_EQ(area.balloonTips[0], u"hint");
+  EXPECT_EQ(area.log.back(), "balloon");
+}
+
 }  // namespace
 }  // namespace ostrivane

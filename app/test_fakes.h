@@ -71,6 +71,12 @@ class FakeNotificationArea final : public INotificationArea {
     return choose;
   }
   void WakeMainThread() override { log.emplace_back("wake"); }
+  bool ShowBalloon(const TNotifyIconRecord& record, const TBalloonHint& balloon) override {
+    log.emplace_back("balloon");
+    balloons.push_back(balloon);
+    balloonTips.push_back(record.Tip);
+    return true;
+  }
 
   static std::string OpName(TNotifyOp op) {
     switch (op) {
@@ -89,6 +95,8 @@ class FakeNotificationArea final : public INotificationArea {
   std::vector<Call> calls;
   std::vector<std::string> log;
   std::vector<std::u16string> menuCaptions;
+  std::vector<TBalloonHint> balloons;
+  std::vector<std::u16string> balloonTips;  // the hint each balloon came with
   std::optional<TPoint> cursor = TPoint{300, 200};
   std::optional<std::size_t> choose;
   bool usesGuid = false;
@@ -96,6 +104,33 @@ class FakeNotificationArea final : public INotificationArea {
   TNotificationIcon* attached = nullptr;
   std::uint32_t guidsMade = 0;
   TIconImage lastIcon;
+};
+
+// A firewall whose verdict the test sets. Each Verdict() is counted; Allow
+// keeps its `done` for the test to run (RunAllowDone), as the system's
+// would after the user answered.
+class FakeFirewall final : public IFirewall {
+ public:
+  TFirewallVerdict Verdict() noexcept override {
+    ++checks;
+    return verdict;
+  }
+  void Allow(std::function<void()> done) override {
+    ++allows;
+    pending.push_back(std::move(done));
+  }
+  // Ends the oldest attempt, with `after` as the verdict from then on.
+  void RunAllowDone(TFirewallVerdict after) {
+    verdict = after;
+    auto done = std::move(pending.front());
+    pending.erase(pending.begin());
+    done();
+  }
+
+  TFirewallVerdict verdict = TFirewallVerdict::NotKnown;
+  int checks = 0;
+  int allows = 0;
+  std::vector<std::function<void()>> pending;
 };
 
 // A translatable component with any set of text properties; records sets.

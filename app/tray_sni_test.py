@@ -36,6 +36,9 @@ from ostrivane_harness import wait_for  # noqa: E402
 
 OSTRIVANE = None
 HINT = "Lyravox Remote Server"
+# The hint's second line in this test's namespace, which has no address of
+# its own besides loopback.
+WAITING = {"de": "Wartet auf ein Netzwerk", "en": "Waiting for a network"}
 
 GERMAN = {"LANG": "de_DE.UTF-8"}
 ENGLISH = {"LANG": "en_US.UTF-8"}
@@ -214,17 +217,19 @@ class SniTrayTest(unittest.TestCase):
     def test_exported_entry_in_the_interface_language_ends_the_program(self):
         # dbusmenu marks the access key with "_": "&Beenden" is "_Beenden".
         cases = [
-            (GERMAN, "_Beenden"),
-            ({"LANG": "de_AT.UTF-8"}, "_Beenden"),
-            (ENGLISH, "Exit"),
-            ({"LC_ALL": "fr_FR.UTF-8", "LANG": "de_DE.UTF-8"}, "Exit"),
-            ({"LC_ALL": "C"}, "Exit"),
+            (GERMAN, "_Beenden", WAITING["de"]),
+            ({"LANG": "de_AT.UTF-8"}, "_Beenden", WAITING["de"]),
+            (ENGLISH, "Exit", WAITING["en"]),
+            ({"LC_ALL": "fr_FR.UTF-8", "LANG": "de_DE.UTF-8"}, "Exit", WAITING["en"]),
+            ({"LC_ALL": "C"}, "Exit", WAITING["en"]),
         ]
-        for locale, label in cases:
+        for locale, label, status in cases:
             with self.subTest(locale=locale):
                 host = self.start(locale)
                 try:
-                    self.assertEqual(host.property("ToolTip")[2], HINT)
+                    # The item's tooltip: the hint, with what the relay is
+                    # doing on its second line.
+                    self.assertEqual(host.property("ToolTip")[2], HINT + "\n" + status)
                     self.assertFalse(host.property("ItemIsMenu"))
                     entry_id, properties = self.the_entry(host)
                     self.assertEqual(properties.get("label"), label)

@@ -27,6 +27,7 @@ CONVERT = "/usr/bin/convert"
 IMPORT = "/usr/bin/import"
 TILE = (0x0E, 0x6B, 0x78)  # the icon's tile colour
 SCREEN = (640, 480)
+HINT = "Lyravox Remote Server"
 
 
 class Display(harness.XServer):
@@ -65,6 +66,18 @@ class Image:
                 if all(abs(a - b) <= tolerance for a, b in zip(p, colour)):
                     n += 1
         return n
+
+
+def read_text(display, box, name):
+    """The lines tesseract reads in `box` of the screenshot NAME.png."""
+    x, y, w, h = box
+    crop = os.path.join(SHOTS, name + "-ocr.png")
+    subprocess.run([CONVERT, os.path.join(SHOTS, name + ".png"), "-crop",
+                    "%dx%d+%d+%d" % (w, h, x, y), "+repage", "-colorspace", "Gray",
+                    "-resize", "300%", crop], check=True)
+    text = subprocess.run(["tesseract", crop, "-", "--psm", "6"], capture_output=True,
+                          text=True, check=True).stdout
+    return [line.strip() for line in text.splitlines() if line.strip()]
 
 
 class TrayHost:
@@ -195,6 +208,10 @@ class TrayTest(unittest.TestCase):
         tip = wait_for(lambda: [w for w in relay.windows() if w.tooltip], 5.0)
         self.assertTrue(tip, "no hint appeared")
         self.display.screenshot("tray-hint")
+        # Its second line says what the relay is doing: in this namespace,
+        # with loopback only, it waits for a network.
+        self.assertEqual(read_text(self.display, tip[0].box, "tray-hint"),
+                         [HINT, "Wartet auf ein Netzwerk"])
 
         menu = self.open_menu(relay, icon)
         self.assertIsNotNone(menu, "the right button opened no menu")
@@ -335,7 +352,8 @@ class TrayTest(unittest.TestCase):
 def main():
     global OSTRIVANE, SHOTS
     (OSTRIVANE, SHOTS), argv = harness.test_arguments("--ostrivane", "--shots")
-    harness.require("tray_test", tools=("Xvfb", "trayer", "xdotool", "xprop", "unshare"),
+    harness.require("tray_test",
+                    tools=("Xvfb", "trayer", "xdotool", "xprop", "unshare", "tesseract"),
                     files=(CONVERT, IMPORT))
     harness.enter_own_namespace("OSTRIVANE_TRAY_NETNS")
     harness.bring_up_loopback()

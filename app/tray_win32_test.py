@@ -54,6 +54,9 @@ IMPORT = "/usr/bin/import"
 SCREEN = (640, 480)
 TRAY = (0, 0, 120, 22)  # trayer at the top left edge
 HINT = "Lyravox Remote Server"
+# The hint's second line in German, listening on the veth pair's first
+# address (read without the umlaut, which tesseract's English model misreads).
+LISTENING_DE = re.compile(r"Empf\S{1,3}ngt auf 10\.99\.0\.1")
 
 OSTRIVANE = HELPER = ICON = PREFIX = SHOTS = None
 
@@ -145,13 +148,14 @@ def best_match(shot, box, picture, tolerance=24):
     return best
 
 
-def ocr(shot, box, name):
-    """The text tesseract reads in `box` of the screenshot (one line)."""
+def ocr(shot, box, name, psm=7):
+    """The text tesseract reads in `box` of the screenshot (one line; with
+    psm 6 a block of lines)."""
     x, y, w, h = box
     crop = os.path.join(SHOTS, name + "-ocr.png")
     subprocess.run([CONVERT, shot.path, "-crop", "%dx%d+%d+%d" % (w, h, x, y), "+repage",
                     "-colorspace", "Gray", "-resize", "300%", crop], check=True)
-    return subprocess.run(["tesseract", crop, "-", "--psm", "7"], capture_output=True,
+    return subprocess.run(["tesseract", crop, "-", "--psm", str(psm)], capture_output=True,
                           text=True).stdout.strip()
 
 
@@ -402,7 +406,14 @@ class WineTrayTest(unittest.TestCase):
         matching, _, _ = best_match(shot, TRAY, self.picture)
         self.assertLess(matching, 128, "the program's picture is still in the tray")
 
+    def assertHint(self, lines):
+        """The hint: the program's name, then where it listens."""
+        self.assertEqual(len(lines), 2, lines)
+        self.assertEqual(lines[0], HINT)
+        self.assertRegex(lines[1], LISTENING_DE)
+
     def read_hint(self, relay, name):
+        """The hint's lines as tesseract reads them."""
         x, y = relay.icon.centre
         self.display.run("xdotool", "mousemove", str(x), str(y))
         tip = wait_for(lambda: [w for w in visible_windows(self.display, "--classname",
@@ -411,7 +422,7 @@ class WineTrayTest(unittest.TestCase):
         self.assertTrue(tip, "no hint appeared")
         time.sleep(0.3)
         shot = self.display.screenshot(name)
-        return ocr(shot, tip[0].box, name)
+        return [line for line in ocr(shot, tip[0].box, name, psm=6).splitlines() if line.strip()]
 
     def read_menu(self, menu, name):
         # A highlighted entry reads badly: the pointer goes off the menu.
@@ -431,7 +442,7 @@ class WineTrayTest(unittest.TestCase):
                          "the icon is not the notification window's: %x" % window)
         time.sleep(0.3)
         self.assertIconShown(self.display.screenshot("tray-icon"), relay.icon)
-        self.assertEqual(self.read_hint(relay, "tray-hint"), HINT)
+        self.assertHint(self.read_hint(relay, "tray-hint"))
 
         menu = self.open_menu(relay)
         self.assertIsNotNone(menu, "the right button opened no menu")
@@ -513,7 +524,7 @@ class WineTrayTest(unittest.TestCase):
         self.assertIsNotNone(relay.icon, "the icon did not come back")
         time.sleep(0.3)
         self.assertIconShown(self.display.screenshot("tray-back"), relay.icon)
-        self.assertEqual(self.read_hint(relay, "tray-back-hint"), HINT)
+        self.assertHint(self.read_hint(relay, "tray-back-hint"))
         menu = self.open_menu(relay)
         self.assertIsNotNone(menu, "the menu no longer opens")
         self.display.click(*menu.centre, 1)
