@@ -6,6 +6,7 @@
 
 #include "app/exception_report.h"
 #include "app/wide_text_win32.h"
+#include "relay/mailslot_platform.h"
 #include "support/main_thread.h"
 #include "support/system_error.h"
 #include "support/utf8.h"
@@ -157,6 +158,10 @@ void TWin32Application::SetWaitHandle(HANDLE handle, std::function<void()> signa
 }
 
 void TWin32Application::EndLoop() noexcept {
+  // The messages still queued are handled before the quit: a command among
+  // them that finds the presentation application's queue full is dropped
+  // at once rather than waited for.
+  platform::CancelMailSlotWaits();
   // A menu open on the tray icon runs a loop of its own, which would hold
   // the quit until somebody closed the menu.
   EndMenu();

@@ -16,8 +16,16 @@
 //                                   of CLASS (of process PID only, when
 //                                   given) and prints how many it reached
 //   window_probe acp                the ANSI code page (GetACP)
+//   window_probe answers CLASS PID MS
+//                                   for MS milliseconds, sends WM_NULL to the
+//                                   top-level window of CLASS of process PID
+//                                   every 100 ms (SendMessageTimeout, 1000 ms
+//                                   each); prints how many were sent, how
+//                                   many went unanswered and the longest
+//                                   answer in ms
 //
-// Exit status: 0 done, 1 no such window, 2 usage error.
+// Exit status: 0 done, 1 no such window, 2 usage error, 3 a message went
+// unanswered.
 #include <windows.h>
 // After windows.h, which they need.
 #include <fcntl.h>
@@ -35,6 +43,7 @@ namespace {
 constexpr int kDone = 0;
 constexpr int kNotFound = 1;
 constexpr int kUsage = 2;
+constexpr int kUnanswered = 3;
 
 void Print(std::wstring_view text) {
   if (text.empty()) return;
@@ -199,10 +208,42 @@ int CloseWindows(std::wstring_view className, const std::wstring* pidText) {
   return reached > 0 ? kDone : kNotFound;
 }
 
+// Whether the program answers messages all the time: a window that is
+// busy for 1000 ms leaves one unanswered.
+int WatchAnswers(std::wstring_view className, const std::wstring& pidText,
+                 const std::wstring& msText) {
+  const DWORD only = static_cast<DWORD>(Number(pidText));
+  const unsigned long span = Number(msText);
+  if (only == 0 || span == 0) return kUsage;
+  HWND target = nullptr;
+  for (const HWND window : WindowsOfClass(className)) {
+    if (ProcessOf(window) == only) target = window;
+  }
+  if (target == nullptr) return kNotFound;
+  const ULONGLONG end = GetTickCount64() + span;
+  unsigned long sent = 0;
+  unsigned long unanswered = 0;
+  ULONGLONG longest = 0;
+  while (GetTickCount64() < end) {
+    const ULONGLONG start = GetTickCount64();
+    DWORD_PTR result = 0;
+    ++sent;
+    if (SendMessageTimeoutW(target, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 1000, &result) == 0) {
+      ++unanswered;
+    }
+    const ULONGLONG took = GetTickCount64() - start;
+    if (took > longest) longest = took;
+    if (took < 100) Sleep(static_cast<DWORD>(100 - took));
+  }
+  PrintLine(std::to_wstring(sent) + L" " + std::to_wstring(unanswered) + L" " +
+            std::to_wstring(longest));
+  return unanswered == 0 ? kDone : kUnanswered;
+}
+
 int Usage() {
   std::fputs(
       "usage: window_probe dialog TITLE | dismiss TITLE | pids CLASS | text CLASS ID [PID] |\n"
-      "                    close CLASS [PID] | acp\n",
+      "                    close CLASS [PID] | acp | answers CLASS PID MS\n",
       stderr);
   return kUsage;
 }
@@ -234,6 +275,8 @@ int main() {
     status = CloseWindows(args[1], args.size() == 3 ? &args[2] : nullptr);
   } else if (command == L"text" && (args.size() == 3 || args.size() == 4)) {
     status = ShowControlText(args[1], args[2], args.size() == 4 ? &args[3] : nullptr);
+  } else if (command == L"answers" && args.size() == 4) {
+    status = WatchAnswers(args[1], args[2], args[3]);
   } else {
     return Usage();
   }

@@ -60,6 +60,11 @@ std::size_t TMailSlotWriter::Write(const void* buffer, std::size_t count) {
     // new reader, and the stuck one is not waited for twice.
     Close();
     result = Attempt(buffer, count);
+    // A message given up for a reader that does not read lets go of the
+    // slot: its owner may have gone, and while a writer holds a handle on
+    // it, a slot can outlive its owner and keep its name from the next one.
+    // The next Write opens the slot afresh.
+    if (result.status == MailSlotWriteStatus::Full) Close();
   }
   return result.status == MailSlotWriteStatus::Written ? result.count : 0;
 }

@@ -16,8 +16,13 @@
 //   later writes do not wait at all until one of them gets a message into
 //   the queue again: a reader that has stopped reading costs one wait in
 //   all, and every message after it is dropped at once.
-// A Windows mailslot never makes its writer wait, so there none of this
-// comes into play.
+// - a message given up this way closes the handle, so that a slot whose
+//   owner has gone is not kept alive by the writer (Wine keeps a mailslot
+//   and its name while any writer holds a handle on it; an owner that has
+//   gone no longer reads, so its queue fills up).
+// A Windows mailslot takes a message at once; under Wine a write to a slot
+// whose queue is full waits until its reader takes one, and the same rules
+// bound that wait.
 #pragma once
 
 #include <chrono>
@@ -61,7 +66,8 @@ class TMailSlotWriter {
 
   // Sends `count` bytes as one message. Opens the slot when no handle is held;
   // a failed attempt closes the handle and the message is tried once more
-  // through a fresh one. Returns the bytes written, or 0 when not delivered.
+  // through a fresh one; a message given up for a full queue closes that one
+  // too. Returns the bytes written, or 0 when not delivered.
   // How long it may wait for room in the reader's queue: see above.
   std::size_t Write(const void* buffer, std::size_t count);
   // All bytes of an 8-bit string, without a terminating zero, as one message.

@@ -42,8 +42,9 @@ class IMailSlotSystem {
   virtual MailSlotHandle Open(std::u16string_view fullPath) = 0;
   // Sends `count` bytes as one message. A system whose reader's queue can
   // fill up waits at most `roomWait` for room in it, and not at all once
-  // platform::CancelMailSlotWaits() has been called; a Windows mailslot
-  // never makes its writer wait.
+  // platform::CancelMailSlotWaits() has been called; a message that found
+  // no room is not delivered later. (A Windows mailslot takes a message at
+  // once; Wine's makes the writer wait while its queue is full.)
   virtual MailSlotWriteResult Write(MailSlotHandle handle, const std::uint8_t* data,
                                     std::size_t count, MailSlotClock::duration roomWait) = 0;
   // Gives the handle back; failures are ignored.

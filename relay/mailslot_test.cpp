@@ -378,8 +378,33 @@ TEST(MailSlotWaitTest, FailureOtherThanAFullQueueIsNotTakenForAStoppedReader) {
   EXPECT_EQ(writer.Write("c", 1), 1U);
   EXPECT_EQ(system.roomWaits, (std::vector<Clock::duration>{milliseconds(500), kNoWait, kNoWait,
                                                             kNoWait, milliseconds(500)}));
+  EXPECT_EQ(system.log,
+            (Log{"open 1", "write 1 1 full", "close 1", "open 2", "write 2 1 full", "close 2",
+                 "open 3", "write 3 1", "close 3", "open 4", "write 4 1", "write 4 1"}));
+}
+
+// A message given up for a full queue lets go of the slot, on the first
+// attempt and on the retry: a writer that held on could keep a slot whose
+// owner has gone alive (Wine does), and its name from the next owner. The
+// next message opens the slot afresh and, once there is room, is delivered
+// through that one handle.
+TEST(MailSlotWaitTest, MessageGivenUpForAFullQueueLetsGoOfTheSlot) {
+  FakeMailSlotSystem system;
+  system.slotExists = true;
+  system.queueLimit = 1;
+  system.queued = 1;
+  TMailSlotWriter writer(u"Lyravox\\Messages", system);
+  EXPECT_EQ(writer.Write("a", 1), 0U);
+  EXPECT_TRUE(system.held.empty()) << "the writer still holds the slot";
+  EXPECT_EQ(writer.Write("b", 1), 0U);
+  EXPECT_TRUE(system.held.empty()) << "the writer still holds the slot";
+  system.queueLimit.reset();  // the reader is back, and reads as fast as it comes
+  EXPECT_EQ(writer.Write("c", 1), 1U);
+  EXPECT_EQ(writer.Write("d", 1), 1U);
   EXPECT_EQ(system.log, (Log{"open 1", "write 1 1 full", "close 1", "open 2", "write 2 1 full",
-                             "write 2 1", "close 2", "open 3", "write 3 1", "write 3 1"}));
+                             "close 2", "open 3", "write 3 1 full", "close 3", "open 4",
+                             "write 4 1 full", "close 4", "open 5", "write 5 1", "write 5 1"}));
+  EXPECT_EQ(system.delivered, (std::vector<std::string>{"c", "d"}));
 }
 
 }  // namespace

@@ -36,7 +36,7 @@ struct Row {
   HandleRule rule;
 };
 
-constexpr std::array<Row, 16> kRows{{
+constexpr std::array<Row, 17> kRows{{
     {"GetUserDefaultUILanguage", Module::kKernel32, HandleRule::kLookUp},
     {"GetGlyphIndicesA", Module::kGdi32, HandleRule::kLookUpOrLoad},
     {"GetGlyphIndicesW", Module::kGdi32, HandleRule::kLookUpOrLoad},
@@ -53,6 +53,7 @@ constexpr std::array<Row, 16> kRows{{
     {"CompareStringOrdinal", Module::kKernel32, HandleRule::kLookUp},
     {"SHQueryUserNotificationState", Module::kShell32, HandleRule::kGuardedLoadIfEmpty},
     {"GetDpiForMonitor", Module::kShcore, HandleRule::kGuardedLoadIfEmpty},
+    {"CancelIoEx", Module::kKernel32, HandleRule::kLookUp},
 }};
 
 // One module's slot. `loadedByTable` records that a look-up-or-load entry
@@ -147,7 +148,7 @@ using Rows = std::tuple<
     OSTRIVANE_ROW(8, AvRevertMmThreadCharacteristics), OSTRIVANE_ROW(9, ILCreateFromPathW),
     OSTRIVANE_ROW(10, ILClone), OSTRIVANE_ROW(11, ILRemoveLastID), OSTRIVANE_ROW(12, ILFree),
     OSTRIVANE_ROW(13, CompareStringOrdinal), OSTRIVANE_ROW(14, SHQueryUserNotificationState),
-    OSTRIVANE_ROW(15, GetDpiForMonitor)>;
+    OSTRIVANE_ROW(15, GetDpiForMonitor), OSTRIVANE_ROW(16, CancelIoEx)>;
 
 #undef OSTRIVANE_ROW
 
@@ -214,6 +215,7 @@ constinit Entry<int, LPCWSTR, int, LPCWSTR, int, BOOL> CompareStringOrdinal{Load
 constinit Entry<HRESULT, QUERY_USER_NOTIFICATION_STATE*> SHQueryUserNotificationState{
     LoaderOf<14>()};
 constinit Entry<HRESULT, HMONITOR, MONITOR_DPI_TYPE, UINT*, UINT*> GetDpiForMonitor{LoaderOf<15>()};
+constinit Entry<BOOL, HANDLE, LPOVERLAPPED> CancelIoEx{LoaderOf<16>()};
 
 ModuleHandle GuardedLoad(IDynamicLibraries& libraries, const char* fileName) {
   const FloatingPointGuard floatingPoint;
@@ -270,6 +272,8 @@ HRESULT OSTRIVANE_WINAPI GetDpiForMonitor(HMONITOR, MONITOR_DPI_TYPE, UINT* x, U
   if (y != nullptr) *y = dpiY;
   return 0;
 }
+
+BOOL OSTRIVANE_WINAPI CancelIoEx(HANDLE, LPOVERLAPPED) { return 0; }
 
 }  // namespace Fallback
 

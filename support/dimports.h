@@ -53,6 +53,9 @@ struct GUID {
 };
 struct IBindCtx;
 struct ITEMIDLIST;
+// Windows' OVERLAPPED, only ever passed on by address.
+struct OVERLAPPED;
+using LPOVERLAPPED = OVERLAPPED*;
 using PIDLIST_ABSOLUTE = ITEMIDLIST*;
 using PIDLIST_RELATIVE = ITEMIDLIST*;
 using PUIDLIST_RELATIVE = ITEMIDLIST*;
@@ -91,7 +94,8 @@ class Entry {
   std::atomic<Function> target_;
 };
 
-// The sixteen entries, in the order in which they are armed.
+// The entries, in the order in which they are armed. CancelIoEx (Windows
+// Vista on) is the mailslot writer's, to give up a write that waits too long.
 extern Entry<LANGID> GetUserDefaultUILanguage;
 extern Entry<DWORD, HDC, LPCSTR, int, LPWORD, DWORD> GetGlyphIndicesA;
 extern Entry<DWORD, HDC, LPCWSTR, int, LPWORD, DWORD> GetGlyphIndicesW;
@@ -108,6 +112,7 @@ extern Entry<void, PIDLIST_RELATIVE> ILFree;
 extern Entry<int, LPCWSTR, int, LPCWSTR, int, BOOL> CompareStringOrdinal;
 extern Entry<HRESULT, QUERY_USER_NOTIFICATION_STATE*> SHQueryUserNotificationState;
 extern Entry<HRESULT, HMONITOR, MONITOR_DPI_TYPE, UINT*, UINT*> GetDpiForMonitor;
+extern Entry<BOOL, HANDLE, LPOVERLAPPED> CancelIoEx;
 
 inline constexpr HRESULT kENotImpl = static_cast<HRESULT>(0x80004001U);
 inline constexpr DWORD kGdiError = 0xFFFFFFFFU;
@@ -141,6 +146,9 @@ HRESULT OSTRIVANE_WINAPI SHQueryUserNotificationState(QUERY_USER_NOTIFICATION_ST
 // The screen's logical pixels per inch for both axes; S_OK.
 HRESULT OSTRIVANE_WINAPI GetDpiForMonitor(HMONITOR monitor, MONITOR_DPI_TYPE kind, UINT* x,
                                           UINT* y);
+// Cancels nothing and returns 0 (FALSE); the caller falls back to CancelIo,
+// which cancels what the calling thread started on the handle.
+BOOL OSTRIVANE_WINAPI CancelIoEx(HANDLE file, LPOVERLAPPED overlapped);
 }  // namespace Fallback
 
 // Where the logical DPI comes from outside Windows: the GUI toolkit sets a

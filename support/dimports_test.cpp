@@ -30,7 +30,7 @@ using testing::ElementsAreArray;
 using testutil::FakeDynamicLibraries;
 
 // Calls of the system stand-ins, per table row.
-std::array<std::atomic<int>, 16> gSystemCalls{};
+std::array<std::atomic<int>, 17> gSystemCalls{};
 
 // A system function of the entry's exact type that only counts its calls.
 template <std::size_t row, typename R, typename... Args>
@@ -155,6 +155,8 @@ const std::vector<EntryCase> kEntryCases{
        return x > 0 && y > 0 ? Widen(result) : -1;  // both axes written
      },
      0},
+    {"CancelIoEx", 16, "kernel32.dll", Rule::kLookUp, &StandIn<16, DImports::CancelIoEx>,
+     [] { return Widen(DImports::CancelIoEx(nullptr, nullptr)); }, 0},
 };
 
 constexpr std::uint32_t kInitialErrorMode = 0x0001;

@@ -31,6 +31,7 @@ static_assert(kSameShape<HRESULT, ::HRESULT>);
 static_assert(kSameShape<EXECUTION_STATE, ::EXECUTION_STATE>);
 static_assert(kSameShape<std::remove_pointer_t<LPCWSTR>, ::WCHAR>);
 static_assert(kSameShape<GUID, ::GUID>);
+static_assert(kSameShape<LPOVERLAPPED, ::LPOVERLAPPED>);
 static_assert(kSameShape<HANDLE, ::HANDLE> && kSameShape<HDC, ::HDC> && kSameShape<HWND, ::HWND> &&
               kSameShape<HMONITOR, ::HMONITOR> && kSameShape<PIDLIST_ABSOLUTE, ::PIDLIST_ABSOLUTE>);
 static_assert(kSameShape<QUERY_USER_NOTIFICATION_STATE, ::QUERY_USER_NOTIFICATION_STATE> &&
