@@ -123,8 +123,9 @@ Plan PlanRemove(const PolicySettings& settings);
 class IFirewallPolicy {
  public:
   virtual ~IFirewallPolicy() = default;
-  // The settings as they stand, or nullopt when they cannot be read (any
-  // failure).
+  // The settings as they stand, or nullopt when the rules cannot be read.
+  // Profiles that cannot be read are left out (and with them the verdict
+  // becomes NotKnown), so that the rules can be changed all the same.
   virtual std::optional<PolicySettings> Read() = 0;
   // Removes the rule with this id from the last Read. Empty when done, else
   // why not (UTF-8).

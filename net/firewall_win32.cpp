@@ -134,10 +134,14 @@ class ComFirewallPolicy final : public firewall::IFirewallPolicy {
     held_.clear();
     if (!com_.Usable()) return std::nullopt;
     if (!Open()) return std::nullopt;
+    // A profile that cannot be read is left out, and without the current
+    // profiles none is known: the verdict is "not known" then, while the
+    // rules may still be changed (Wine's firewall answers just that much).
     firewall::PolicySettings settings;
     LONG current = 0;
-    if (FAILED(policy_->get_CurrentProfileTypes(&current))) return std::nullopt;
-    settings.currentProfiles = static_cast<std::uint32_t>(current);
+    if (SUCCEEDED(policy_->get_CurrentProfileTypes(&current))) {
+      settings.currentProfiles = static_cast<std::uint32_t>(current);
+    }
     for (const std::uint32_t type : {firewall::kDomain, firewall::kPrivate, firewall::kPublic}) {
       if ((settings.currentProfiles & type) == 0) continue;
       const auto profileType = static_cast<NET_FW_PROFILE_TYPE2>(type);
@@ -147,12 +151,16 @@ class ComFirewallPolicy final : public firewall::IFirewallPolicy {
       if (FAILED(policy_->get_FirewallEnabled(profileType, &enabled)) ||
           FAILED(policy_->get_BlockAllInboundTraffic(profileType, &blockAll)) ||
           FAILED(policy_->get_DefaultInboundAction(profileType, &inbound))) {
-        return std::nullopt;
+        continue;
       }
       settings.profiles.push_back(
           {type, enabled != VARIANT_FALSE, blockAll != VARIANT_FALSE,
            inbound == NET_FW_ACTION_ALLOW ? firewall::TAction::Allow : firewall::TAction::Block});
     }
+    LONG count = 0;
+    if (FAILED(rules_->get_Count(&count))) return std::nullopt;
+    // Wine's collection counts none and enumerates nothing.
+    if (count == 0) return settings;
     ComRef<IUnknown> enumUnknown;
     ComRef<IEnumVARIANT> items;
     if (FAILED(rules_->get__NewEnum(enumUnknown.Out())) ||

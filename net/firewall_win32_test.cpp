@@ -42,7 +42,11 @@ TEST(FirewallWin32, WhatWineShowsIsNotKnown) {
   const TFirewallVerdict verdict = DefaultFirewall().Verdict();
   if (UnderWine()) {
     EXPECT_EQ(verdict, TFirewallVerdict::NotKnown);
-    EXPECT_FALSE(firewall::DefaultFirewallPolicy()->Read().has_value());
+    // The rules can be read (Wine keeps none); the profiles cannot.
+    const auto settings = firewall::DefaultFirewallPolicy()->Read();
+    ASSERT_TRUE(settings.has_value());
+    EXPECT_EQ(settings->currentProfiles, 0U);
+    EXPECT_TRUE(settings->profiles.empty());
   } else {
     EXPECT_TRUE(verdict == TFirewallVerdict::NotKnown || verdict == TFirewallVerdict::Allowed ||
                 verdict == TFirewallVerdict::Blocked);
