@@ -128,18 +128,38 @@ bool PortsInclude(std::u16string_view localPorts, std::uint16_t port) {
 }
 
 std::string DescribeRule(const Rule& rule) {
-  std::string out = "\"" + Utf16ToUtf8(rule.name) + "\" (";
+  // Appended piece by piece: GCC 12 at -O2 misreads `"..." + std::string`
+  // here as an overlapping copy (-Wrestrict).
+  std::string out = "\"";
+  out += Utf16ToUtf8(rule.name);
+  out += "\" (";
   out += rule.action == TAction::Allow ? "allow" : "block";
   out += rule.direction == TDirection::In ? " inbound, " : " outbound, ";
   out += ProtocolName(rule.protocol);
   if (rule.protocol == kUdp || rule.protocol == kTcp) {
-    out += IsEvery(rule.localPorts) ? " any port" : " port " + Utf16ToUtf8(rule.localPorts);
+    if (IsEvery(rule.localPorts)) {
+      out += " any port";
+    } else {
+      out += " port ";
+      out += Utf16ToUtf8(rule.localPorts);
+    }
+  }
+  if (IsEvery(rule.application)) {
+    out += ", any program";
+  } else {
+    out += ", program ";
+    out += Utf16ToUtf8(rule.application);
+  }
+  if (!Trimmed(rule.service).empty()) {
+    out += ", service ";
+    out += Utf16ToUtf8(rule.service);
   }
   out += ", ";
-  out += IsEvery(rule.application) ? "any program" : "program " + Utf16ToUtf8(rule.application);
-  if (!Trimmed(rule.service).empty()) out += ", service " + Utf16ToUtf8(rule.service);
-  out += ", " + ProfileList(rule.profiles);
-  if (!IsEvery(rule.remoteAddresses)) out += ", from " + Utf16ToUtf8(rule.remoteAddresses);
+  out += ProfileList(rule.profiles);
+  if (!IsEvery(rule.remoteAddresses)) {
+    out += ", from ";
+    out += Utf16ToUtf8(rule.remoteAddresses);
+  }
   if (!rule.enabled) out += ", disabled";
   out += ")";
   return out;
