@@ -16,7 +16,6 @@ namespace ostrivane {
 namespace {
 
 using cli::Failure;
-using cli::kExitFailure;
 using cli::kExitOk;
 using cli::UsageError;
 
