@@ -264,6 +264,36 @@ Plan PlanRemove(const PolicySettings& settings) {
   return plan;
 }
 
+std::string AllowLeftUndone(const PolicySettings& after, std::u16string_view programPath) {
+  const Rule wanted = RelayRule(programPath);
+  std::size_t own = 0;
+  bool ownAsWanted = false;
+  for (const Rule& rule : after.rules) {
+    if (rule.direction == TDirection::In && rule.action == TAction::Block &&
+        !IsEvery(rule.application) && SamePath(rule.application, programPath)) {
+      return "a block rule for the program is still there: " + DescribeRule(rule);
+    }
+    if (rule.name != kRuleName) continue;
+    ++own;
+    ownAsWanted = SamePath(rule.application, wanted.application) &&
+                  rule.protocol == wanted.protocol && rule.localPorts == wanted.localPorts &&
+                  rule.remoteAddresses == wanted.remoteAddresses &&
+                  rule.direction == wanted.direction && rule.action == wanted.action &&
+                  rule.profiles == wanted.profiles && rule.enabled;
+  }
+  if (own == 0) return "the firewall did not keep the rule \"Ostrivane\"";
+  if (own > 1) return std::to_string(own) + " rules are named \"Ostrivane\"";
+  if (!ownAsWanted) return "the firewall keeps the rule \"Ostrivane\" otherwise than it was given";
+  return {};
+}
+
+std::string RemoveLeftUndone(const PolicySettings& after) {
+  for (const Rule& rule : after.rules) {
+    if (rule.name == kRuleName) return "the rule is still there: " + DescribeRule(rule);
+  }
+  return {};
+}
+
 ChangeResult Apply(IFirewallPolicy& policy, const Plan& plan) {
   const auto failed = [](const std::string& what, const std::string& error) {
     if (error == kAccessDenied) return ChangeResult{TChangeOutcome::NeedsAdministrator, error};

@@ -118,6 +118,14 @@ Plan PlanAllow(const PolicySettings& settings, std::u16string_view programPath);
 // Taking it back: every rule named "Ostrivane", nothing else.
 Plan PlanRemove(const PolicySettings& settings);
 
+// What a change left undone, read from the settings after it (empty when
+// nothing): after allowing, a block rule for the program still there, or
+// not exactly one rule "Ostrivane" as RelayRule makes it; after removing, a
+// rule "Ostrivane" still there. A firewall may accept a change and keep
+// nothing of it (Wine's does).
+std::string AllowLeftUndone(const PolicySettings& after, std::u16string_view programPath);
+std::string RemoveLeftUndone(const PolicySettings& after);
+
 // The system's firewall settings. Reading needs no administrator; changing
 // them does.
 class IFirewallPolicy {

@@ -26,6 +26,7 @@ class FakeFirewallPolicy final : public firewall::IFirewallPolicy {
 
   std::string Remove(const firewall::Rule& rule) override {
     if (denyChanges) return std::string(firewall::kAccessDenied);
+    if (keepsNothing) return {};
     const auto found = std::find_if(settings_.rules.begin(), settings_.rules.end(),
                                     [&](const firewall::Rule& r) { return r.id == rule.id; });
     if (found == settings_.rules.end()) return "no such rule";
@@ -35,6 +36,7 @@ class FakeFirewallPolicy final : public firewall::IFirewallPolicy {
 
   std::string Add(const firewall::Rule& rule) override {
     if (denyChanges) return std::string(firewall::kAccessDenied);
+    if (keepsNothing) return {};
     settings_.rules.push_back(rule);
     settings_.rules.back().id = nextId_++;
     return {};
@@ -42,8 +44,9 @@ class FakeFirewallPolicy final : public firewall::IFirewallPolicy {
 
   [[nodiscard]] const firewall::PolicySettings& Settings() const { return settings_; }
 
-  bool readFails = false;    // Read answers nothing, as after a COM failure
-  bool denyChanges = false;  // changes are refused, as for a standard user
+  bool readFails = false;     // Read answers nothing, as after a COM failure
+  bool denyChanges = false;   // changes are refused, as for a standard user
+  bool keepsNothing = false;  // changes are accepted and forgotten, as by Wine
 
  private:
   firewall::PolicySettings settings_;

@@ -273,7 +273,35 @@ TEST(FirewallChanges, AllowRemovesTheBlockRulesForThePathAndAddsOneRule) {
     EXPECT_EQ(own[0]->profiles, kAllProfiles);
     EXPECT_TRUE(own[0]->enabled);
     EXPECT_EQ(AssessPolicy(policy, kProgram).verdict, TFirewallVerdict::Allowed);
+    EXPECT_EQ(AllowLeftUndone(*policy.Read(), kProgram), "");
   }
+}
+
+TEST(FirewallChanges, WhatAChangeLeftUndoneIsSeenAfterwards) {
+  FakeFirewallPolicy policy(OnePublicProfile(PromptBlockRules(kProgram)));
+  policy.keepsNothing = true;
+  ASSERT_EQ(Apply(policy, PlanAllow(*policy.Read(), kProgram)).outcome, TChangeOutcome::Done);
+  EXPECT_THAT(AllowLeftUndone(*policy.Read(), kProgram),
+              HasSubstr("a block rule for the program is still there: \"ostrivane.exe\""));
+
+  policy = FakeFirewallPolicy(OnePublicProfile({}));
+  policy.keepsNothing = true;
+  ASSERT_EQ(Apply(policy, PlanAllow(*policy.Read(), kProgram)).outcome, TChangeOutcome::Done);
+  EXPECT_EQ(AllowLeftUndone(*policy.Read(), kProgram),
+            "the firewall did not keep the rule \"Ostrivane\"");
+
+  Rule narrowed = RelayRule(kProgram);
+  narrowed.profiles = kPrivate;
+  EXPECT_THAT(AllowLeftUndone(OnePublicProfile({narrowed}), kProgram), HasSubstr("otherwise"));
+  EXPECT_THAT(
+      AllowLeftUndone(OnePublicProfile({RelayRule(kProgram), RelayRule(kProgram)}), kProgram),
+      HasSubstr("2 rules"));
+
+  EXPECT_EQ(RemoveLeftUndone(OnePublicProfile(PromptBlockRules(kProgram))), "");
+  policy = FakeFirewallPolicy(OnePublicProfile({RelayRule(kProgram)}));
+  policy.keepsNothing = true;
+  ASSERT_EQ(Apply(policy, PlanRemove(*policy.Read())).outcome, TChangeOutcome::Done);
+  EXPECT_THAT(RemoveLeftUndone(*policy.Read()), HasSubstr("the rule is still there"));
 }
 
 TEST(FirewallChanges, AllowReplacesAnOwnRuleThatWasChanged) {
@@ -304,6 +332,7 @@ TEST(FirewallChanges, RemoveDeletesOnlyTheRuleNamedOstrivane) {
   EXPECT_TRUE(PlanRemove(*policy.Read()).remove.empty());
   EXPECT_EQ(Apply(policy, PlanRemove(*policy.Read())).outcome, TChangeOutcome::Done);
   EXPECT_EQ(policy.Settings().rules.size(), 5U);
+  EXPECT_EQ(RemoveLeftUndone(*policy.Read()), "");
 }
 
 TEST(FirewallChanges, RefusedChangesNeedAnAdministrator) {

@@ -50,7 +50,8 @@ Options:
 
 Exit status:
   status:         0 allowed, 3 blocked, 4 not known
-  allow, remove:  0 done, 5 needs administrator rights
+  allow, remove:  0 done (the rules read again show it), 5 needs
+                  administrator rights
   all:            1 runtime failure, 2 usage error
 )";
 
@@ -153,6 +154,14 @@ int Change(firewall::IFirewallPolicy& policy, const Options& options) {
   for (const firewall::Rule& rule : plan.remove) Print("removed " + firewall::DescribeRule(rule));
   if (plan.add) Print("added " + firewall::DescribeRule(*plan.add));
   if (plan.remove.empty() && !plan.add) Print("no rule \"Ostrivane\" to remove");
+  // The firewall's word that it made the change is not taken for it: the
+  // rules are read again.
+  const std::optional<firewall::PolicySettings> after = policy.Read();
+  if (!after) return Failure("cannot read the firewall's rules again to check the change");
+  const std::string undone = options.command == TCommand::Allow
+                                 ? firewall::AllowLeftUndone(*after, options.program)
+                                 : firewall::RemoveLeftUndone(*after);
+  if (!undone.empty()) return Failure(std::string(command) + " did not take effect: " + undone);
   return kExitOk;
 }
 
