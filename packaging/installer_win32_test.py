@@ -269,7 +269,7 @@ class InstallerTest(unittest.TestCase):
         drive = os.path.join(PREFIX.path, "drive_c")
         with zipfile.ZipFile(ZIP) as z:
             names = [n for n in z.namelist() if not n.endswith("/")]
-            # The portable ZIP: the three programs in one folder.
+            # The portable ZIP: the four programs in one folder.
             folders = {n.split("/")[0] for n in names}
             self.assertEqual(len(folders), 1, names)
             self.assertEqual(sorted(n.split("/", 1)[1] for n in names), sorted(PROGRAMS))
