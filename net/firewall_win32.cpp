@@ -17,6 +17,7 @@
 
 #include "net/firewall.h"
 #include "net/firewall_rules.h"
+#include "support/main_thread.h"
 
 namespace ostrivane {
 namespace {
@@ -348,10 +349,10 @@ class WindowsFirewall final : public IFirewall {
     // thread from the message loop, so `done` runs there, never from here.
     const UINT_PTR timer = SetTimer(nullptr, 0, kPollMs, &WindowsFirewall::OnTimer);
     if (timer == 0) {
-      // Without a timer there is no later turn to report in; the attempt
-      // ends here unwatched and `done` is left uncalled rather than called
-      // from inside Allow.
+      // No timer to watch the tool with: its end goes unwatched, and `done`
+      // gets the main thread's next turn instead.
       if (process != nullptr) CloseHandle(process);
+      if (done) MainThread::Post(std::move(done));
       return;
     }
     pending_.push_back({timer, process, std::move(done)});
