@@ -1,28 +1,24 @@
 // lvx-firewall: whether Windows Defender Firewall lets remote commands
 // through to the relay, and the rule that does.
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
 #include <string_view>
 
-#include "net/firewall.h"
 #include "net/firewall_rules.h"
-#include "support/utf8.h"
 #include "tools/lvx_firewall_platform.h"
+#include "tools/lvx_firewall_run.h"
 #include "tools/tool_cli.h"
 #include "tools/tool_options.h"
 
 namespace ostrivane {
 namespace {
 
-using cli::Failure;
 using cli::kExitOk;
 using cli::UsageError;
 
-// Exit codes beyond the shared ones (0 done, 1 failure, 2 usage).
-constexpr int kExitBlocked = 3;
-constexpr int kExitNotKnown = 4;
-constexpr int kExitNeedsAdministrator = 5;
+using firewall_tool::TCommand;
 
 constexpr std::string_view kUsage = R"(Usage: lvx-firewall COMMAND [--program PATH]
 
@@ -61,8 +57,6 @@ constexpr cli::OptionSpec kOptions[] = {
     {"remove", false},
     {"--program", true},
 };
-
-enum class TCommand : std::uint8_t { Status, Allow, Remove };
 
 struct Options {
   TCommand command = TCommand::Status;
@@ -106,69 +100,14 @@ ParseResult ParseArguments(std::span<const std::string> args) {
   return {options, kExitOk};
 }
 
-void Print(const std::string& line) { platform::WriteStandardOutput(line + "\n"); }
-
-int NeedsAdministrator(std::string_view command) {
-  cli::Complain(std::string(command) +
-                " needs administrator rights: run it from a console opened with \"Run as "
-                "administrator\", or choose \"Allow through firewall...\" in the relay's tray "
-                "menu");
-  return kExitNeedsAdministrator;
-}
-
-int Status(firewall::IFirewallPolicy& policy, const std::u16string& program) {
-  const firewall::Assessment assessment = firewall::AssessPolicy(policy, program);
-  std::string verdict;
-  int code = kExitNotKnown;
-  switch (assessment.verdict) {
-    case TFirewallVerdict::Allowed:
-      verdict = "allowed";
-      code = kExitOk;
-      break;
-    case TFirewallVerdict::Blocked:
-      verdict = "blocked";
-      code = kExitBlocked;
-      break;
-    case TFirewallVerdict::NotKnown:
-      verdict = "not known";
-      break;
-  }
-  Print(Utf16ToUtf8(program) + ", inbound UDP port 19151: " + verdict);
-  for (const std::string& reason : assessment.reasons) Print("  " + reason);
-  return code;
-}
-
-int Change(firewall::IFirewallPolicy& policy, const Options& options) {
-  const std::string_view command = options.command == TCommand::Allow ? "allow" : "remove";
-  if (!platform::RunsAsAdministrator()) return NeedsAdministrator(command);
-  const std::optional<firewall::PolicySettings> settings = policy.Read();
-  if (!settings) return Failure("cannot read the firewall's rules");
-  const firewall::Plan plan = options.command == TCommand::Allow
-                                  ? firewall::PlanAllow(*settings, options.program)
-                                  : firewall::PlanRemove(*settings);
-  const firewall::ChangeResult result = firewall::Apply(policy, plan);
-  if (result.outcome == firewall::TChangeOutcome::NeedsAdministrator) {
-    return NeedsAdministrator(command);
-  }
-  if (result.outcome == firewall::TChangeOutcome::Failed) return Failure(result.error);
-  for (const firewall::Rule& rule : plan.remove) Print("removed " + firewall::DescribeRule(rule));
-  if (plan.add) Print("added " + firewall::DescribeRule(*plan.add));
-  if (plan.remove.empty() && !plan.add) Print("no rule \"Ostrivane\" to remove");
-  // The firewall's word that it made the change is not taken for it: the
-  // rules are read again.
-  const std::optional<firewall::PolicySettings> after = policy.Read();
-  if (!after) return Failure("cannot read the firewall's rules again to check the change");
-  const std::string undone = options.command == TCommand::Allow
-                                 ? firewall::AllowLeftUndone(*after, options.program)
-                                 : firewall::RemoveLeftUndone(*after);
-  if (!undone.empty()) return Failure(std::string(command) + " did not take effect: " + undone);
-  return kExitOk;
-}
-
 int Run(const Options& options) {
   const std::unique_ptr<firewall::IFirewallPolicy> policy = firewall::DefaultFirewallPolicy();
-  if (options.command == TCommand::Status) return Status(*policy, options.program);
-  return Change(*policy, options);
+  const firewall_tool::Outcome outcome = firewall_tool::RunCommand(
+      options.command, options.program, *policy,
+      options.command != TCommand::Status && platform::RunsAsAdministrator());
+  platform::WriteStandardOutput(outcome.out);
+  if (!outcome.complaint.empty()) cli::Complain(outcome.complaint);
+  return outcome.exitCode;
 }
 
 }  // namespace
