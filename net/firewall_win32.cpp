@@ -200,8 +200,14 @@ class ComFirewallPolicy final : public firewall::IFirewallPolicy {
     const std::wstring name(unique.data());
     const Bstr bname(std::u16string(name.begin(), name.end()));
     HRESULT hr = held_[rule.id]->put_Name(bname.Get());
-    if (SUCCEEDED(hr)) hr = rules_->Remove(bname.Get());
     if (FAILED(hr)) return ChangeError(hr);
+    hr = rules_->Remove(bname.Get());
+    if (FAILED(hr)) {
+      // The rule stays: under its own name again.
+      const Bstr original(rule.name);
+      held_[rule.id]->put_Name(original.Get());
+      return ChangeError(hr);
+    }
     held_[rule.id].Reset();
     return {};
   }
@@ -289,21 +295,7 @@ class ComFirewallPolicy final : public firewall::IFirewallPolicy {
   std::vector<ComRef<INetFwRule>> held_;  // by id, from the last Read
 };
 
-// The folder this program was started from, with a backslash at the end.
-std::wstring ProgramFolder() {
-  std::wstring path(MAX_PATH, L'\0');
-  while (true) {
-    const DWORD n = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-    if (n == 0) return {};
-    if (n < path.size()) {
-      path.resize(n);
-      break;
-    }
-    path.resize(path.size() * 2);
-  }
-  return path.substr(0, path.find_last_of(L'\\') + 1);
-}
-
+// This program's full path; empty when it cannot be had.
 std::wstring ProgramPath() {
   std::wstring path(MAX_PATH, L'\0');
   while (true) {
@@ -315,6 +307,12 @@ std::wstring ProgramPath() {
     }
     path.resize(path.size() * 2);
   }
+}
+
+// The folder this program was started from, with a backslash at the end.
+std::wstring ProgramFolder() {
+  const std::wstring path = ProgramPath();
+  return path.substr(0, path.find_last_of(L'\\') + 1);
 }
 
 // How often the main thread looks whether the elevated tool has ended.
