@@ -1,39 +1,48 @@
-// Placeholder until the firewall's own Linux implementation is merged: no
-// firewall is read, so the verdict is always NotKnown and the program never
-// offers to let itself through.
+// POSIX systems have no firewall the relay could read in one way for all
+// (nftables, iptables, firewalld and ufw each keep their own rules, most of
+// them readable by root only), so the verdict is always "not known" and the
+// relay says nothing. The Debian package brings a firewalld service and a
+// ufw application profile instead, for the administrator to enable.
+#include <optional>
+#include <string>
 #include <utility>
 
 #include "net/firewall.h"
+#include "net/firewall_rules.h"
+#include "support/main_thread.h"
 
 namespace ostrivane {
 namespace {
 
-class UnknownFirewall final : public IFirewall {
+class PosixFirewall final : public IFirewall {
  public:
-  TFirewallVerdict Verdict() noexcept override {
-    // An attempt that was asked for has ended (there was nothing to do);
-    // its `done` runs now, on the main thread, outside Allow.
-    RunPending();
-    return TFirewallVerdict::NotKnown;
+  TFirewallVerdict Verdict() noexcept override { return TFirewallVerdict::NotKnown; }
+  // Nothing to do; `done` still comes later, on the main thread.
+  void Allow(std::function<void()> done) override {
+    if (done) MainThread::Post(std::move(done));
   }
-  void Allow(std::function<void()> done) override { pending_ = std::move(done); }
+};
+
+class NoPolicy final : public firewall::IFirewallPolicy {
+ public:
+  std::optional<firewall::PolicySettings> Read() override { return std::nullopt; }
+  std::string Remove(const firewall::Rule& /*rule*/) override { return kNone; }
+  std::string Add(const firewall::Rule& /*rule*/) override { return kNone; }
 
  private:
-  void RunPending() noexcept {
-    auto done = std::exchange(pending_, nullptr);
-    try {
-      if (done) done();
-    } catch (...) {  // NOLINT(bugprone-empty-catch): a verdict never raises
-    }
-  }
-  std::function<void()> pending_;
+  static constexpr const char* kNone = "this system has no firewall settings of this kind";
 };
 
 }  // namespace
 
 IFirewall& DefaultFirewall() {
-  static UnknownFirewall firewall;
+  static PosixFirewall firewall;
   return firewall;
 }
 
+namespace firewall {
+
+std::unique_ptr<IFirewallPolicy> DefaultFirewallPolicy() { return std::make_unique<NoPolicy>(); }
+
+}  // namespace firewall
 }  // namespace ostrivane

@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """The Debian package: its control fields and dependencies, its contents,
-its desktop entries, icons and manual pages, what lintian says of it, and
+its desktop entries, icons and manual pages, its firewalld service and ufw
+application profile, what lintian says of it, and
 its life in a scratch root: installed with dpkg, the relay started the way
 the autostart entry starts it and relaying a command between the installed
 tools, removed, purged, and nothing of it left.
@@ -24,6 +25,7 @@ import subprocess
 import sys
 import tempfile
 import unittest
+import xml.etree.ElementTree as ElementTree
 import zlib
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "scripts"))
@@ -37,11 +39,15 @@ PROGRAMS = ("ostrivane", "lvx-send", "lvx-slot-monitor")
 ICON_SIZES = (16, 22, 24, 32, 48, 64, 128, 256)
 AUTOSTART = "etc/xdg/autostart/ostrivane.desktop"
 MENU_ENTRY = "usr/share/applications/ostrivane.desktop"
+FIREWALLD_SERVICE = "usr/lib/firewalld/services/ostrivane.xml"
+UFW_PROFILE = "etc/ufw/applications.d/ostrivane"
 # Every file of the package, with its mode.
 FILES = {
     **{"usr/bin/%s" % p: 0o755 for p in PROGRAMS},
     AUTOSTART: 0o644,
     MENU_ENTRY: 0o644,
+    FIREWALLD_SERVICE: 0o644,
+    UFW_PROFILE: 0o644,
     **{"usr/share/icons/hicolor/%dx%d/apps/ostrivane.png" % (s, s): 0o644 for s in ICON_SIZES},
     **{"usr/share/man/man1/%s.1.gz" % p: 0o644 for p in PROGRAMS},
     "usr/share/doc/ostrivane/changelog.gz": 0o644,
@@ -160,7 +166,7 @@ class PackageTest(unittest.TestCase):
         # Nothing this machine lacks: the package installs here as it is.
         self.assertEqual([r for r in relations if not satisfied(r)], [])
         conffiles = run("dpkg-deb", "-I", DEB, "conffiles").split()
-        self.assertEqual(conffiles, ["/" + AUTOSTART])
+        self.assertEqual(sorted(conffiles), sorted(["/" + AUTOSTART, "/" + UFW_PROFILE]))
 
     def test_contents_are_the_programs_and_their_files_only(self):
         listing = run("dpkg-deb", "-c", DEB).splitlines()
@@ -218,6 +224,35 @@ class PackageTest(unittest.TestCase):
                 self.assertIn("NAME", text)
                 self.assertIn(program, text)
 
+    def test_firewalld_service_and_ufw_profile(self):
+        """`firewall-cmd --add-service=ostrivane` and `ufw allow Ostrivane`
+        open UDP port 19151 and nothing else. firewalld is not installed
+        here, so its service file is read as firewalld reads it (an XML
+        document of its service schema); ufw's profile as ufw reads it (its
+        configparser, the fields it requires, its port syntax)."""
+        with tempfile.TemporaryDirectory() as root:
+            run("dpkg-deb", "-x", DEB, root)
+            service = ElementTree.parse(os.path.join(root, FIREWALLD_SERVICE)).getroot()
+            self.assertEqual(service.tag, "service")
+            self.assertEqual(service.attrib, {})
+            self.assertEqual([child.tag for child in service], ["short", "description", "port"])
+            self.assertEqual(service.findtext("short"), "Ostrivane")
+            self.assertIn("19151", service.findtext("description"))
+            self.assertEqual(service.find("port").attrib, {"protocol": "udp", "port": "19151"})
+
+            profile = configparser.RawConfigParser()
+            with open(os.path.join(root, UFW_PROFILE), encoding="utf-8") as f:
+                profile.read_file(f)
+            self.assertEqual(profile.sections(), ["Ostrivane"])
+            self.assertEqual(sorted(profile["Ostrivane"]), ["description", "ports", "title"])
+            for field_name in ("title", "description"):
+                self.assertTrue(profile["Ostrivane"][field_name].strip(), field_name)
+            # ufw's syntax: ports separated by "|", each "PORT[,PORT...]/PROTO"
+            # or a range "A:B/PROTO".
+            self.assertEqual(profile["Ostrivane"]["ports"], "19151/udp")
+            for item in profile["Ostrivane"]["ports"].split("|"):
+                self.assertRegex(item, r"^\d+([,:]\d+)*/(tcp|udp)$")
+
     def test_lintian_finds_nothing_unexplained(self):
         if not RUN_LINTIAN:
             self.skipTest("lintian left out (--no-lintian)")
@@ -259,12 +294,14 @@ class PackageTest(unittest.TestCase):
 
             self.round_trip(root, bindir)
 
-            # Removed, the autostart entry stays as a configuration file (an
-            # administrator's change to it survives); purged, it goes too.
+            # Removed, the autostart entry and the ufw profile stay as
+            # configuration files (an administrator's change to them
+            # survives); purged, they go too.
             dpkg("-r", "ostrivane")
             left = sorted(tree(root) - before)
             self.assertEqual([p for p in left if not p.startswith("var/lib/dpkg/")],
-                             ["etc", "etc/xdg", "etc/xdg/autostart", AUTOSTART])
+                             ["etc", "etc/ufw", "etc/ufw/applications.d", UFW_PROFILE,
+                              "etc/xdg", "etc/xdg/autostart", AUTOSTART])
             dpkg("-P", "ostrivane")
             left = sorted(p for p in tree(root) - before
                           if not p.startswith("var/lib/dpkg/"))

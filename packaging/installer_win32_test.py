@@ -3,8 +3,13 @@
 user meets them: a silent installation, the programs, shortcuts, log-on
 entry and uninstall entry it leaves, the program started the way the log-on
 entry starts it and relaying one command between the installed tools, an
-update over the running program, and a silent uninstallation while it runs,
-after which nothing of it is left.
+update over the running program that also takes the firewall step
+(/FIREWALL), and a silent uninstallation while it runs, which removes the
+firewall rule again, after which nothing of it is left.
+
+Wine's firewall objects keep no rules, so the firewall step is seen in
+Wine's own log instead: the processes started (with their command lines)
+and the calls that the firewall tool made on the firewall's objects.
 
 Everything runs in namespaces of the test's own (network, mount, process),
 with an Xvfb, a Wine prefix, a wineserver and a home folder of its own; the
@@ -18,7 +23,9 @@ Usage: installer_win32_test.py --installer SETUP.EXE --zip PORTABLE.ZIP
 import os
 import re
 import shutil
+import subprocess
 import sys
+import tempfile
 import time
 import unittest
 import zipfile
@@ -33,7 +40,7 @@ INSTALLER = ZIP = None
 # Set up by main().
 PREFIX = PROBE = None
 
-PROGRAMS = ("Ostrivane.exe", "lvx-send.exe", "lvx-slot-monitor.exe")
+PROGRAMS = ("Ostrivane.exe", "lvx-send.exe", "lvx-slot-monitor.exe", "lvx-firewall.exe")
 UNINSTALLER = "Uninstall.exe"
 MENU_ENTRIES = {"Ostrivane.lnk": "Ostrivane.exe", "Uninstall Ostrivane.lnk": UNINSTALLER}
 RUN_KEY = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Run"
@@ -45,6 +52,11 @@ APPROVED_KEY = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Explorer\Startup
 # uninstaller's copy in the temporary folder may take to remove itself.
 SETUP_TIME = 60.0
 CLEANUP_TIME = 20.0
+
+# Wine's log channels that show the firewall step: the command line of each
+# process started, and the calls on the firewall's objects (Wine's are stubs
+# that log their arguments).
+FIREWALL_TRACE = "trace+process,fixme+hnetcfg"
 
 
 # ---- The Wine prefix seen from outside ---------------------------------------
@@ -178,10 +190,35 @@ def wait_main_window(known=(), timeout=20.0):
 
 # ---- The test ------------------------------------------------------------------
 
+def run_traced(exe, *args, log=None):
+    """Runs the Windows program `exe` to its end with Wine's log of the
+    firewall step on; answers (exit status, the log of it and of the
+    processes it started so far). The processes it started write on into
+    `log` (a file) when one is given."""
+    env = dict(PREFIX.env, WINEDEBUG=FIREWALL_TRACE)
+    with tempfile.TemporaryFile() as own:
+        log = log or own
+        status = subprocess.run(PREFIX.command(exe, *args), env=env, stdin=subprocess.DEVNULL,
+                                stdout=subprocess.DEVNULL, stderr=log,
+                                timeout=SETUP_TIME).returncode
+        log.seek(0)
+        return status, log.read().decode("utf-8", "replace")
+
+
+def firewall_tool_runs(log):
+    """The command of each start of lvx-firewall.exe in a Wine log (as the
+    process itself was started: nsExec starts a helper first, whose command
+    line holds the tool's)."""
+    started = re.compile(r'CreateProcessInternalW app .*? cmdline '
+                         r'L"\\"[^"]*\\lvx-firewall\.exe\\" (\w+)"$', re.I | re.M)
+    return started.findall(log)
+
+
 class InstallerTest(unittest.TestCase):
     def run_setup(self, *args):
-        status, _ = PREFIX.run(INSTALLER, *args, timeout=SETUP_TIME)
+        status, log = run_traced(INSTALLER, *args)
         self.assertEqual(status, 0, "the installer %s failed" % " ".join(args))
+        return log
 
     def check_installed(self, install_dir, expected_programs):
         """The installation folder, the Start menu and the registry as an
@@ -232,7 +269,7 @@ class InstallerTest(unittest.TestCase):
         drive = os.path.join(PREFIX.path, "drive_c")
         with zipfile.ZipFile(ZIP) as z:
             names = [n for n in z.namelist() if not n.endswith("/")]
-            # The portable ZIP: the three programs in one folder.
+            # The portable ZIP: the four programs in one folder.
             folders = {n.split("/")[0] for n in names}
             self.assertEqual(len(folders), 1, names)
             self.assertEqual(sorted(n.split("/", 1)[1] for n in names), sorted(PROGRAMS))
@@ -241,8 +278,10 @@ class InstallerTest(unittest.TestCase):
             self.assertTrue(data.startswith(b"MZ"), name)
         before = tree(drive)
 
-        # A silent installation that leaves the program unstarted.
-        self.run_setup("/S", "/NOSTART")
+        # A silent installation that leaves the program unstarted, and the
+        # firewall as it is (no /FIREWALL).
+        log = self.run_setup("/S", "/NOSTART")
+        self.assertEqual(firewall_tool_runs(log), [], log[-2000:])
         command = reg_value(RUN_KEY, "Ostrivane")
         self.assertIsNotNone(command, "no log-on entry")
         program, arguments = split_command(command)
@@ -253,6 +292,7 @@ class InstallerTest(unittest.TestCase):
         self.start_menu = unix_path(
             user_dir + r"\AppData\Roaming\Microsoft\Windows\Start Menu\Programs")
         self.check_installed(install_dir, programs)
+        self.assertNotIn("FirewallRule", reg_values(UNINSTALL_KEY))
         time.sleep(1.0)
         self.assertEqual(main_window_pids(), [], "/NOSTART, yet the program runs")
         self.assertFalse(harness.udp_port_bound(PORT))
@@ -273,14 +313,31 @@ class InstallerTest(unittest.TestCase):
 
             # An update over the running program: the installer closes it (it
             # ends as cleanly as from its tray menu), replaces the files and
-            # starts the program again, being silent.
-            self.run_setup("/S")
+            # starts the program again, being silent. With /FIREWALL it runs
+            # the firewall tool (elevated: Wine runs every process as an
+            # administrator and shows no prompt), which adds the rule for
+            # the installed program, and looks at the verdict afterwards.
+            log = self.run_setup("/S", "/FIREWALL")
+            self.assertEqual(firewall_tool_runs(log), ["allow", "status"], log[-4000:])
+            program_in_log = program.replace("\\", "\\\\")
+            added = ['netfw_rule_put_Name .*, L"Ostrivane"$',
+                     'netfw_rule_put_ApplicationName .*, L"%s"$' % re.escape(program_in_log),
+                     'netfw_rule_put_Protocol .*, 17$',
+                     'netfw_rule_put_LocalPorts .*, L"19151"$',
+                     'netfw_rule_put_RemoteAddresses .*, L"LocalSubnet"$',
+                     'netfw_rule_put_Direction .*, 1$',
+                     'netfw_rule_put_Action .*, 1$',
+                     'netfw_rule_put_Profiles .*, 0x7fffffff$',
+                     'netfw_rules_Add ']
+            for call in added:
+                self.assertRegex(log, re.compile(call, re.M))
             self.assertEqual(first.stop(timeout=15, ask=lambda _: None), 0)
         finally:
             if first.alive():
                 first.stop(5)
             first.close()
         self.check_installed(install_dir, programs)
+        self.assertEqual(reg_value(UNINSTALL_KEY, "FirewallRule"), "0x1")
         self.assertIsNotNone(reg_value(APPROVED_KEY, "Ostrivane"))
         second = wait_orphan(program, known=[first.pid])
         self.assertIsNotNone(second, "the installer did not start the program")
@@ -302,10 +359,15 @@ class InstallerTest(unittest.TestCase):
             self.assertTrue(PROBE.dismiss(TITLE))
 
             # Uninstalling while the program runs: the uninstaller closes it
-            # the normal way, then removes everything.
+            # the normal way, removes the firewall rule (the installation
+            # made one), then removes everything.
             uninstall = reg_value(UNINSTALL_KEY, "QuietUninstallString")
             uninstaller, arguments = split_command(uninstall)
-            status, _ = PREFIX.run(uninstaller, *arguments, timeout=SETUP_TIME)
+            # The uninstaller runs as a copy that it starts in the temporary
+            # folder: that copy's log is read once it has done its work.
+            uninstall_log = tempfile.TemporaryFile()
+            self.addCleanup(uninstall_log.close)
+            status, _ = run_traced(uninstaller, *arguments, log=uninstall_log)
             self.assertEqual(status, 0)
             self.assertEqual(second.wait(SETUP_TIME), 0,
                              "the installed program did not end cleanly")
@@ -313,6 +375,9 @@ class InstallerTest(unittest.TestCase):
             self.assertTrue(harness.wait_for(lambda: not os.path.exists(folder), SETUP_TIME),
                             "the installation folder is still there: %s"
                             % (os.listdir(folder) if os.path.exists(folder) else ""))
+            uninstall_log.seek(0)
+            log = uninstall_log.read().decode("utf-8", "replace")
+            self.assertEqual(firewall_tool_runs(log), ["remove"], log[-4000:])
 
             self.assertTrue(portable.alive(), "the uninstaller ended the portable copy")
             self.assertEqual(main_window_pids(), [portable_window])

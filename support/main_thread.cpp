@@ -25,6 +25,7 @@ struct Rendezvous {
   // main thread hands the storage back once it has run the calls, so that
   // queuing a call allocates nothing.
   std::vector<Request*> queue;
+  std::vector<std::function<void()>> posted;
   std::function<void()> wakeUp;
 };
 
@@ -68,15 +69,46 @@ void MainThread::Synchronize(const std::function<void()>& call) {
   if (request.error) std::rethrow_exception(request.error);
 }
 
+void MainThread::Post(std::function<void()> call) {
+  auto& r = Shared();
+  std::function<void()> wakeUp;
+  {
+    const std::lock_guard guard(r.lock);
+    r.posted.push_back(std::move(call));
+    wakeUp = r.wakeUp;
+  }
+  if (wakeUp) wakeUp();
+}
+
+namespace {
+
+// Runs the calls posted so far (not those they post themselves); true when
+// there were any.
+bool RunPosted(Rendezvous& r) {
+  std::vector<std::function<void()>> posted;
+  {
+    const std::lock_guard guard(r.lock);
+    posted.swap(r.posted);
+  }
+  for (const auto& call : posted) call();
+  return !posted.empty();
+}
+
+}  // namespace
+
 bool MainThread::CheckSynchronize() {
   if (!IsCurrent()) return false;
   auto& r = Shared();
   std::vector<Request*> pending;
   {
     const std::lock_guard guard(r.lock);
-    if (r.queue.empty()) return false;
-    pending.swap(r.queue);
+    if (r.queue.empty()) {
+      if (r.posted.empty()) return false;
+    } else {
+      pending.swap(r.queue);
+    }
   }
+  if (pending.empty()) return RunPosted(r);
   for (std::size_t i = 0; i < pending.size(); ++i) {
     Request* request = pending[i];
     std::exception_ptr error;
@@ -98,6 +130,7 @@ bool MainThread::CheckSynchronize() {
     }
   }
   r.doneSignal.notify_all();
+  RunPosted(r);
   return true;
 }
 

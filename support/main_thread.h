@@ -29,8 +29,14 @@ class MainThread {
   // Runs `call` on the main thread and returns when it has run there.
   static void Synchronize(const std::function<void()>& call);
 
-  // Main thread only: runs every queued call, in queue order. Returns true
-  // when at least one ran.
+  // Queues `call` to run on the main thread later, and returns at once,
+  // also on the main thread: the call runs with the next CheckSynchronize,
+  // after the Synchronize calls queued by then. Called on the main thread it
+  // gives a call a later turn of the loop. `call` must not throw.
+  static void Post(std::function<void()> call);
+
+  // Main thread only: runs every queued call, in queue order, then the
+  // posted ones. Returns true when at least one ran.
   static bool CheckSynchronize();
 };
 

@@ -23,6 +23,24 @@ TEST_F(MainThreadTest, RunsAtOnceOnTheMainThread) {
   EXPECT_FALSE(MainThread::CheckSynchronize());
 }
 
+TEST_F(MainThreadTest, PostedCallsRunLaterInOrder) {
+  int wakeUps = 0;
+  MainThread::SetWakeUp([&] { ++wakeUps; });
+  std::vector<int> runs;
+  MainThread::Post([&] {
+    runs.push_back(1);
+    MainThread::Post([&] { runs.push_back(3); });
+  });
+  MainThread::Post([&] { runs.push_back(2); });
+  EXPECT_TRUE(runs.empty()) << "not from inside Post";
+  EXPECT_EQ(wakeUps, 2);
+  EXPECT_TRUE(MainThread::CheckSynchronize());
+  EXPECT_EQ(runs, (std::vector<int>{1, 2})) << "a call posted meanwhile waits for the next turn";
+  EXPECT_TRUE(MainThread::CheckSynchronize());
+  EXPECT_EQ(runs, (std::vector<int>{1, 2, 3}));
+  EXPECT_FALSE(MainThread::CheckSynchronize());
+}
+
 TEST_F(MainThreadTest, WorkerBlocksUntilTheMainThreadRunsTheCall) {
   std::atomic<int> wakeUps{0};
   MainThread::SetWakeUp([&] { ++wakeUps; });
