@@ -29,7 +29,7 @@ import sys
 import tempfile
 import time
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "scripts"))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests"))
 import ostrivane_harness as harness  # noqa: E402
 import ostrivane_wine as wine  # noqa: E402
 from ostrivane_harness import HEADER, PEER_ADDR  # noqa: E402
@@ -116,7 +116,7 @@ def main():
     args = parser.parse_args()
     build = os.path.abspath(args.build)
     exe = os.path.join(build, "app", "Ostrivane.exe")
-    probe_exe = os.path.join(build, "app", "window_probe.exe")
+    probe_exe = os.path.join(build, "tests", "window_probe.exe")
     monitor_exe = os.path.join(build, "tools", "lvx-slot-monitor.exe")
 
     harness.enter_own_namespace("OSTRIVANE_BENCH_WIN32_NS", unshare=wine.NAMESPACE)

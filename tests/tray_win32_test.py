@@ -43,10 +43,9 @@ import tempfile
 import time
 import unittest
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "scripts"))
-import ostrivane_harness as harness  # noqa: E402
-import ostrivane_wine as wine  # noqa: E402
-from ostrivane_harness import wait_for  # noqa: E402
+import ostrivane_harness as harness
+import ostrivane_wine as wine
+from ostrivane_harness import wait_for
 
 WINE, WINESERVER = wine.WINE, wine.WINESERVER
 CONVERT = "/usr/bin/convert"

@@ -18,16 +18,14 @@ with loop-back off.
 Usage: e2e_win32_test.py --ostrivane EXE --slot-monitor EXE --window-probe EXE
                          [unittest options]
 """
-import os
 import sys
 import time
 import unittest
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "scripts"))
-import ostrivane_harness as harness  # noqa: E402
-import ostrivane_wine as wine  # noqa: E402
-from ostrivane_wine import BIND_FAILURE, MAIN_FORM, TITLE  # noqa: E402
-from ostrivane_harness import GROUP, HEADER, PEER_ADDR, PORT  # noqa: E402
+import ostrivane_harness as harness
+import ostrivane_wine as wine
+from ostrivane_wine import BIND_FAILURE, MAIN_FORM, TITLE
+from ostrivane_harness import GROUP, HEADER, PEER_ADDR, PORT
 
 OSTRIVANE = SLOT_MONITOR = None
 # Set up by main(): the Wine prefix of this run and the probe of its windows.

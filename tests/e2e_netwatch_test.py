@@ -10,15 +10,13 @@ ever reaches the machine's own interfaces.
 
 Usage: e2e_netwatch_test.py --ostrivane PATH [unittest options]
 """
-import os
 import sys
 import tempfile
 import time
 import unittest
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "scripts"))
-import ostrivane_harness as harness  # noqa: E402
-from ostrivane_harness import (GROUP, HEADER, HOST_ADDR, HOST_IF, OTHER_PEER_ADDR,  # noqa: E402
+import ostrivane_harness as harness
+from ostrivane_harness import (GROUP, HEADER, HOST_ADDR, HOST_IF, OTHER_PEER_ADDR,
                                PEER_ADDR, LinkSender)
 
 OSTRIVANE = None

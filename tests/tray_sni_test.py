@@ -23,16 +23,14 @@ python3-gi.
 Usage: tray_sni_test.py --ostrivane PATH [unittest options]
 """
 import ctypes
-import os
 import sys
 import tempfile
 import threading
 import time
 import unittest
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "scripts"))
-import ostrivane_harness as harness  # noqa: E402
-from ostrivane_harness import wait_for  # noqa: E402
+import ostrivane_harness as harness
+from ostrivane_harness import wait_for
 
 OSTRIVANE = None
 HINT = "Lyravox Remote Server"

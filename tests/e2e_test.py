@@ -8,16 +8,14 @@ pair there, so no datagram ever reaches the machine's own interfaces.
 
 Usage: e2e_test.py --ostrivane PATH [unittest options]
 """
-import os
 import signal
 import sys
 import tempfile
 import time
 import unittest
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "scripts"))
-import ostrivane_harness as harness  # noqa: E402
-from ostrivane_harness import GROUP, HEADER, PEER_ADDR, PORT  # noqa: E402
+import ostrivane_harness as harness
+from ostrivane_harness import GROUP, HEADER, PEER_ADDR, PORT
 
 OSTRIVANE = None
 

@@ -28,16 +28,14 @@ show them:
 Usage: e2e_netwatch_win32_test.py --ostrivane EXE --slot-monitor EXE
                                   --window-probe EXE [unittest options]
 """
-import os
 import sys
 import time
 import unittest
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "scripts"))
-import ostrivane_harness as harness  # noqa: E402
-import ostrivane_wine as wine  # noqa: E402
-from ostrivane_wine import BIND_FAILURE, TITLE  # noqa: E402
-from ostrivane_harness import (  # noqa: E402
+import ostrivane_harness as harness
+import ostrivane_wine as wine
+from ostrivane_wine import BIND_FAILURE, TITLE
+from ostrivane_harness import (
     GROUP, HEADER, HOST_ADDR, HOST_IF, OTHER_ADDR, OTHER_IF, OTHER_PEER_ADDR, OTHER_PEER_IF,
     PEER_ADDR, PEER_IF)
 

@@ -11,7 +11,8 @@ tmpfs there. A Wine window needs an X display, and Wine's desktop process
 stays on the display that was set when the prefix's server started: start
 the X server first.
 
-Used as: sys.path.insert(0, <repo>/scripts); import ostrivane_wine
+Used as: import ostrivane_wine (the tests beside it); from elsewhere
+sys.path.insert(0, <repo>/tests) first.
 """
 import contextlib
 import os

@@ -30,11 +30,10 @@ import time
 import unittest
 import zipfile
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "scripts"))
-import ostrivane_harness as harness  # noqa: E402
-import ostrivane_wine as wine  # noqa: E402
-from ostrivane_wine import MAIN_FORM, TITLE  # noqa: E402
-from ostrivane_harness import PEER_ADDR, PORT  # noqa: E402
+import ostrivane_harness as harness
+import ostrivane_wine as wine
+from ostrivane_wine import MAIN_FORM, TITLE
+from ostrivane_harness import PEER_ADDR, PORT
 
 INSTALLER = ZIP = None
 # Set up by main().

@@ -27,9 +27,8 @@ import threading
 import time
 import unittest
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "scripts"))
-import ostrivane_harness as harness  # noqa: E402
-from ostrivane_harness import GROUP, HEADER, HOST_IF, PEER_ADDR, PEER_IF  # noqa: E402
+import ostrivane_harness as harness
+from ostrivane_harness import GROUP, HEADER, HOST_IF, PEER_ADDR, PEER_IF
 
 OSTRIVANE = None
 SANITIZED = False  # the relay is built with AddressSanitizer

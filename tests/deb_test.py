@@ -28,9 +28,8 @@ import unittest
 import xml.etree.ElementTree as ElementTree
 import zlib
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "scripts"))
-import ostrivane_harness as harness  # noqa: E402
-from ostrivane_harness import PEER_ADDR  # noqa: E402
+import ostrivane_harness as harness
+from ostrivane_harness import PEER_ADDR
 
 DEB = None
 RUN_LINTIAN = True

@@ -33,7 +33,6 @@ and no process outlives the test.
 Usage: fault_win32_test.py --ostrivane EXE --slot-monitor EXE --window-probe EXE
                            [unittest options]
 """
-import os
 import signal
 import subprocess
 import sys
@@ -42,12 +41,11 @@ import threading
 import time
 import unittest
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "scripts"))
-import ostrivane_harness as harness  # noqa: E402
-import ostrivane_wine as wine  # noqa: E402
-from ostrivane_harness import HEADER, PEER_ADDR, PORT  # noqa: E402
-from ostrivane_wine import MAIN_FORM  # noqa: E402
-from fault_test import STOP_LIMIT, FLOOD_RSS_GROWTH_KB, flood_mix, note  # noqa: E402
+import ostrivane_harness as harness
+import ostrivane_wine as wine
+from ostrivane_harness import HEADER, PEER_ADDR, PORT
+from ostrivane_wine import MAIN_FORM
+from fault_test import STOP_LIMIT, FLOOD_RSS_GROWTH_KB, flood_mix, note
 
 OSTRIVANE = SLOT_MONITOR = None
 PREFIX = PROBE = None

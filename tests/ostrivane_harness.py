@@ -9,7 +9,8 @@ its environment is the caller's, and the ends that read messages and send
 datagrams are small classes with one method to replace (`SlotReader.receive`,
 `Sender.send`).
 
-Used as: sys.path.insert(0, <repo>/scripts); import ostrivane_harness
+Used as: import ostrivane_harness (the tests beside it); from elsewhere
+sys.path.insert(0, <repo>/tests) first.
 """
 import argparse
 import os
