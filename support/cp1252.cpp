@@ -96,7 +96,9 @@ void NarrowPortable(const char16_t* in, std::size_t count, char* out) noexcept {
 
 #if defined(__SSE2__) || defined(_M_X64)
 // Sixteen code units at a time: two vectors of eight, packed into sixteen
-// bytes when none of them is above 0x7F.
+// bytes when none of them is above 0x7F. Sixteen that are not all ASCII go
+// the portable way, four at a time, so that text with a character outside
+// ASCII every few units loses nothing against it.
 void NarrowSse2(const char16_t* in, std::size_t count, char* out) noexcept {
   std::size_t i = 0;
   const __m128i aboveAscii = _mm_set1_epi16(static_cast<short>(0xFF80));
@@ -107,7 +109,7 @@ void NarrowSse2(const char16_t* in, std::size_t count, char* out) noexcept {
     const __m128i high = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i + 8));
     const __m128i above = _mm_and_si128(_mm_or_si128(low, high), aboveAscii);
     if (_mm_movemask_epi8(_mm_cmpeq_epi16(above, zero)) != 0xFFFF) {
-      for (std::size_t k = i; k < i + 16; ++k) out[k] = static_cast<char>(kLookup[in[k]]);
+      NarrowPortable(in + i, 16, out + i);
       continue;
     }
     _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_packus_epi16(low, high));

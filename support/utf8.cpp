@@ -80,7 +80,7 @@ std::size_t WidenAsciiPortable(const std::uint8_t* in, std::size_t count, char16
       std::memcpy(&eight, in + i, sizeof eight);
       if ((eight & kHighBits) != 0) break;
       // Four bytes spread out into the four 16-bit lanes of a 64-bit word.
-      for (unsigned half = 0; half < 2; ++half) {
+      for (std::size_t half = 0; half < 2; ++half) {
         std::uint64_t units = (eight >> (32U * half)) & 0xFFFFFFFFU;
         units = (units | (units << 16U)) & 0x0000FFFF0000FFFFU;
         units = (units | (units << 8U)) & 0x00FF00FF00FF00FFU;
