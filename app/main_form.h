@@ -28,6 +28,7 @@ class ITextControl {
   virtual void SetText(std::u16string_view text) = 0;
   // SetText for a text the caller no longer needs: a control that keeps
   // texts may take it over instead of copying it.
+  // NOLINTNEXTLINE(performance-unnecessary-value-param): by value for those that keep it
   virtual void TakeText(std::u16string text) { SetText(text); }
   // Whether the control can be seen now; the controls of a hidden window
   // cannot. One that cannot tell counts as seen.

@@ -51,13 +51,13 @@ std::vector<std::uint8_t> Datagram(const std::vector<std::uint8_t>& payload) {
 void Decode(benchmark::State& state, const std::vector<std::uint8_t>& payload) {
   const auto d = Datagram(payload);
   for (auto _ : state) benchmark::DoNotOptimize(ostrivane::DecodeRemoteDatagram(d));
-  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * d.size()));
+  state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(d.size()));
 }
 
 void Convert(benchmark::State& state, const std::vector<std::uint8_t>& payload) {
   const std::u16string text = ostrivane::Utf8ToUtf16(payload).value();
   for (auto _ : state) benchmark::DoNotOptimize(ostrivane::Cp1252FromUtf16(text));
-  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * text.size() * 2));
+  state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(text.size() * 2));
 }
 
 // Both steps, as the relay takes them per command.
@@ -67,7 +67,7 @@ void DecodeAndConvert(benchmark::State& state, const std::vector<std::uint8_t>& 
     const auto text = ostrivane::DecodeRemoteDatagram(d);
     benchmark::DoNotOptimize(ostrivane::Cp1252FromUtf16(text.value()));
   }
-  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * d.size()));
+  state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(d.size()));
 }
 
 void BM_DecodeAscii8000(benchmark::State& state) { Decode(state, AsciiPayload()); }

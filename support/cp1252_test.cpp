@@ -149,7 +149,7 @@ TEST(Cp1252Test, TextsAmongAsciiConvertAsAlone) {
                                                         "A?"));
   for (const auto& [text, bytes] : texts) {
     for (std::size_t before = 0; before < 34; ++before) {
-      for (const std::size_t after : {0, 1, 3, 4, 5, 11, 15, 16, 17, 33}) {
+      for (const std::size_t after : {0UL, 1UL, 3UL, 4UL, 5UL, 11UL, 15UL, 16UL, 17UL, 33UL}) {
         const std::u16string given =
             std::u16string(before, u'a') + text + std::u16string(after, u'z');
         ExpectEveryPathGives(given, std::string(before, 'a') + bytes + std::string(after, 'z'),

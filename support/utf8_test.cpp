@@ -97,7 +97,7 @@ TEST(Utf8LongRuns, CharactersAndFlawsAtEveryOffset) {
   };
   for (const Insert& insert : inserts) {
     for (std::size_t before = 0; before <= 40; ++before) {
-      for (const std::size_t after : {0, 1, 7, 8, 15, 16, 17, 31, 33}) {
+      for (const std::size_t after : {0UL, 1UL, 7UL, 8UL, 15UL, 16UL, 17UL, 31UL, 33UL}) {
         Bytes bytes(before, 'a');
         bytes.insert(bytes.end(), insert.bytes.begin(), insert.bytes.end());
         bytes.insert(bytes.end(), after, 'z');
