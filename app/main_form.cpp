@@ -1,5 +1,7 @@
 #include "app/main_form.h"
 
+#include <utility>
+
 #include "relay/mailslot.h"
 #include "relay/remote_command.h"
 #include "support/ansi.h"
@@ -33,6 +35,15 @@ void TLogBox::SetText(std::u16string_view text) {
   // assign() reuses the kept text's storage: no allocation per command
   // once the longest has been seen.
   kept_.assign(text);
+  keeping_ = true;
+}
+
+void TLogBox::TakeText(std::u16string text) {
+  if (control_.Visible()) {
+    SetText(text);
+    return;
+  }
+  kept_ = std::move(text);
   keeping_ = true;
 }
 
@@ -270,6 +281,6 @@ void TMainForm::ShowRelayStatus() {
   if (CoolTrayIcon1->Hint() != hint) CoolTrayIcon1->SetHint(hint);
 }
 
-void TMainForm::ShowInLogBox(std::u16string_view text) { controls_.Memo1.SetText(text); }
+void TMainForm::ShowInLogBox(std::u16string text) { controls_.Memo1.TakeText(std::move(text)); }
 
 }  // namespace ostrivane

@@ -28,6 +28,10 @@ class ITextControl {
   virtual ~ITextControl() = default;
   [[nodiscard]] virtual std::u16string Text() const = 0;
   virtual void SetText(std::u16string_view text) = 0;
+  // SetText for a text the caller no longer needs: a control that keeps
+  // texts may take it over instead of copying it.
+  // NOLINTNEXTLINE(performance-unnecessary-value-param): by value for those that keep it
+  virtual void TakeText(std::u16string text) { SetText(text); }
   // Whether the control can be seen now; the controls of a hidden window
   // cannot. One that cannot tell counts as seen.
   [[nodiscard]] virtual bool Visible() const { return true; }
@@ -48,6 +52,8 @@ class TLogBox final : public ITextControl {
   // Hands `text` over at once when the control can be seen, keeps it
   // otherwise (in place of any text kept before).
   void SetText(std::u16string_view text) override;
+  // SetText, keeping `text` itself.
+  void TakeText(std::u16string text) override;
   [[nodiscard]] bool Visible() const override { return control_.Visible(); }
 
   // Hands a kept text to the control; nothing when none is kept. Handing
@@ -148,7 +154,7 @@ class TMainForm : public IRelayTarget, public ITranslationWindow {
   [[nodiscard]] TNetworkWatch* NetworkWatch() const noexcept { return FNetworkWatch.get(); }
 
   // IRelayTarget
-  void ShowInLogBox(std::u16string_view text) override;
+  void ShowInLogBox(std::u16string text) override;
   TMailSlotWriter* Messenger() noexcept override { return FMessenger.get(); }
 
   // The German-interface test that FormCreate asks (IsGermanUILanguage

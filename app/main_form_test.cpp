@@ -558,7 +558,7 @@ TEST(LogBoxTest, HiddenControlIsGivenOnlyTheLastTextAndOnlyWhenRead) {
 }
 
 TEST(LogBoxTest, WhatTheControlIsGivenAndWhen) {
-  enum class Step { Set, Show, Hide, Realize, ReplacePast };
+  enum class Step { Set, Take, Show, Hide, Realize, ReplacePast };
   struct Case {
     const char* name;
     std::vector<std::pair<Step, std::u16string>> steps;
@@ -592,6 +592,16 @@ TEST(LogBoxTest, WhatTheControlIsGivenAndWhen) {
        u"typed",
        1,
        u"typed"},
+      {"a text taken over is kept like a text set",
+       {{Step::Take, u"a"}, {Step::Take, u"b"}, {Step::Show, u""}, {Step::Realize, u""}},
+       u"b",
+       1,
+       u"b"},
+      {"a visible control is given a text taken over at once",
+       {{Step::Show, u""}, {Step::Take, u"a"}, {Step::Hide, u""}, {Step::Take, u"b"}},
+       u"a",
+       1,
+       u"b"},
       {"a visible control's text replaces a kept one",
        {{Step::Set, u"a"}, {Step::Show, u""}, {Step::Set, u"b"}, {Step::Realize, u""}},
        u"b",
@@ -606,6 +616,9 @@ TEST(LogBoxTest, WhatTheControlIsGivenAndWhen) {
       switch (step) {
         case Step::Set:
           logBox.SetText(text);
+          break;
+        case Step::Take:
+          logBox.TakeText(text);
           break;
         case Step::Show:
           control.visible = true;

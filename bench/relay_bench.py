@@ -9,22 +9,35 @@ leave the peer end (multicast loop-back off) for the group 224.0.0.1 on port
 it relays at the endpoint, a Unix datagram socket where the presentation
 application's slot would be. Nothing leaves the namespace.
 
-The relays take turns, in rounds. Each turn:
+The load is bench/relay_load.cpp (relay-load), a sender and a reader in
+C++ that this script runs once per mode and size, handing it the sending
+socket and the endpoint; it opens none of its own.
+
+The relays take turns, in rounds (5 by default), the order reversed every
+other round. Each turn:
   ready       start of the process until the first relayed datagram (a
               probe is sent every millisecond)
   idle        after a second's rest, over --idle seconds: CPU time (all
               threads, from schedstat), wake-ups (context switches) per
               second, then VmRSS and the private memory (Private_Dirty of
               smaps_rollup)
+  warm-up     --warmup commands in closed loop at each size, not counted
   closed      closed loop: one command in flight, the next sent when it has
               arrived
   window      64 commands in flight, one more sent per arrival
   paced       1000 commands a second, each sent on time
 each with 100-byte and 8000-byte commands (the text after the header), giving
 the commands relayed per second, the p50 and p99 latency from send to
-arrival, the datagrams lost, and the relay's CPU time and context switches per command; then the
-memory again, after the load. The table shows the median over the rounds
-and each relay's ratio to socat.
+arrival, the datagrams lost, and the relay's CPU time and context switches
+per command; then the memory again, after the load.
+
+A round is valid when the floor, the minimal relay, comes out at least as
+fast as socat in it in every mode (throughput in closed loop and window, p50
+when paced): where it does not, the machine, not the relays, set the pace.
+Invalid rounds are named and left out. The first table shows the medians
+over the valid rounds and each relay's ratio of medians to socat; the second
+each relay's per-round ratio to socat over the valid rounds, as median
+(min-max), and the largest departure of a round from that median.
 
 socat runs as a user who only wants datagrams moved would run it:
   socat -u UDP4-RECV:19151,ip-add-membership=224.0.0.1:<address> UNIX-SENDTO:<path>
@@ -38,7 +51,7 @@ on to the script over loopback UDP, for both relays alike; the ratios are to
 the minimal relay, since Wine is not Windows. The CPU and memory figures are
 those of the relay's own process (Wine's server works for it besides).
 
-Usage: bench/relay_bench.py [--build build/linux] [--rounds 3] [--markdown]
+Usage: bench/relay_bench.py [--build build/linux] [--rounds 5] [--markdown]
        bench/relay_bench.py --windows [--build build/windows]
        scripts/bench builds what it needs and runs this (--windows too).
 """
@@ -46,7 +59,6 @@ import argparse
 import json
 import os
 import platform
-import re
 import select
 import signal
 import socket
@@ -70,28 +82,6 @@ LOST_AFTER = 0.25
 RELAY_NAMES = ("ostrivane", "socat", "minimal")
 TITLES = {"ostrivane": "Ostrivane", "socat": "socat", "minimal": "minimal relay",
           "ostrivane.exe": "Ostrivane.exe (Wine)", "minimal.exe": "minimal relay .exe (Wine)"}
-
-_NUMBER = re.compile(rb'n="(\d{9})"')
-
-
-def command(seq, size):
-    """The command text numbered `seq`, `size` bytes of ASCII."""
-    head = b'<c n="%09d">' % seq
-    return head + b"x" * (size - len(head))
-
-
-def sequence_of(message):
-    found = _NUMBER.search(message, 0, 64)
-    return int(found.group(1)) if found else None
-
-
-def percentile(values, fraction):
-    if not values:
-        return float("nan")
-    ordered = sorted(values)
-    index = min(len(ordered) - 1, max(0, int(round(fraction * (len(ordered) - 1)))))
-    return ordered[index]
-
 
 # ---- The relay's process: CPU, wake-ups, memory ------------------------------------
 
@@ -188,28 +178,29 @@ class Endpoint:
 
 
 class Remote:
-    """The sender on the peer end of the veth pair."""
+    """The sender on the peer end of the veth pair: a socket connected to
+    the group and port, which relay-load is given too."""
 
     def __init__(self):
+        # Only ever inside the namespace made by enter_own_namespace().
+        if not harness.inside_own_namespace():
+            raise RuntimeError("sending outside a namespace of our own")
         self.sock = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
         self.sock.setsockopt(socket.IPPROTO_IP, socket.IP_MULTICAST_IF,
                              socket.inet_aton(PEER_ADDR))
         self.sock.setsockopt(socket.IPPROTO_IP, socket.IP_MULTICAST_LOOP, 0)
         self.sock.setsockopt(socket.IPPROTO_IP, socket.IP_MULTICAST_TTL, 1)
         self.sock.setsockopt(socket.SOL_SOCKET, socket.SO_SNDBUF, 4 << 20)
-        self.address = (GROUP, PORT)
+        self.sock.connect((GROUP, PORT))
 
     def send(self, payload):
-        # Only ever inside the namespace made by enter_own_namespace().
-        if not harness.inside_own_namespace():
-            raise RuntimeError("sending outside a namespace of our own")
-        self.sock.sendto(HEADER + payload, self.address)
+        self.sock.send(HEADER + payload)
 
     def close(self):
         self.sock.close()
 
 
-# ---- The load -------------------------------------------------------------------------
+# ---- The load ----------------------------------------------------------------------
 
 class Numbering:
     """Sequence numbers of one relay's turn, so that a late arrival from an
@@ -224,93 +215,24 @@ class Numbering:
         return first
 
 
-def run_closed(remote, endpoint, numbers, size, count, budget):
-    first = numbers.take(count)
-    latencies = []
-    lost = 0
-    started = time.perf_counter_ns()
-    give_up = started + int(budget * 1e9)
-    for seq in range(first, first + count):
-        if time.perf_counter_ns() > give_up:
-            break
-        message = command(seq, size)
-        sent = time.perf_counter_ns()
-        remote.send(message)
-        deadline = time.monotonic() + LOST_AFTER
-        while True:
-            got = endpoint.receive(deadline - time.monotonic())
-            if got is None:
-                lost += 1
-                break
-            if sequence_of(got[0]) == seq:
-                latencies.append(got[1] - sent)
-                break
-    elapsed = time.perf_counter_ns() - started
-    return latencies, lost, elapsed
-
-
-def run_window(remote, endpoint, numbers, size, count, budget, window=WINDOW):
-    first = numbers.take(count)
-    end = first + count
-    sent_at = {}
-    latencies = []
-    lost = 0
-    seq = first
-    started = time.perf_counter_ns()
-    give_up = started + int(budget * 1e9)
-    while seq < end or sent_at:
-        if seq < end and time.perf_counter_ns() > give_up:
-            end = seq
-        while seq < end and len(sent_at) < window:
-            sent_at[seq] = time.perf_counter_ns()
-            remote.send(command(seq, size))
-            seq += 1
-        got = endpoint.receive(LOST_AFTER)
-        if got is None:
-            lost += len(sent_at)
-            sent_at.clear()
-            continue
-        sent = sent_at.pop(sequence_of(got[0]), None)
-        if sent is not None:
-            latencies.append(got[1] - sent)
-    elapsed = time.perf_counter_ns() - started
-    return latencies, lost, elapsed
-
-
-def run_paced(remote, endpoint, numbers, size, count, budget, rate=PACE_PER_SECOND):
-    first = numbers.take(count)
-    sent_at = {}
-    latencies = []
-    interval = 1_000_000_000 // rate
-
-    def take(got):
-        sent = sent_at.pop(sequence_of(got[0]), None)
-        if sent is not None:
-            latencies.append(got[1] - sent)
-
-    started = time.perf_counter_ns()
-    for i in range(count):
-        due = started + i * interval
-        while True:
-            now = time.perf_counter_ns()
-            if now >= due:
-                break
-            got = endpoint.receive((due - now) / 1e9)
-            if got is not None:
-                take(got)
-        seq = first + i
-        sent_at[seq] = time.perf_counter_ns()
-        remote.send(command(seq, size))
-    while sent_at:
-        got = endpoint.receive(LOST_AFTER)
-        if got is None:
-            break
-        take(got)
-    elapsed = time.perf_counter_ns() - started
-    return latencies, len(sent_at), elapsed
-
-
-RUNNERS = {"closed": run_closed, "window": run_window, "paced": run_paced}
+def run_load(load, remote, endpoint, mode, size, first, count, budget):
+    """relay-load's run of `mode`: (received, lost, elapsed ns, p50 ns, p99 ns)."""
+    if not harness.inside_own_namespace():
+        raise RuntimeError("sending outside a namespace of our own")
+    spec = {"closed": "closed", "window": "window:%d" % WINDOW,
+            "paced": "paced:%d" % PACE_PER_SECOND}[mode]
+    sender, reader = remote.sock.fileno(), endpoint.sock.fileno()
+    done = subprocess.run(
+        [load, str(sender), str(reader), spec, str(size), str(count), str(first),
+         str(max(1, int(round(budget))))],
+        pass_fds=(sender, reader), stdin=subprocess.DEVNULL, capture_output=True, text=True,
+        env=dict(os.environ, OSTRIVANE_RELAY_BENCH_NS="1"), timeout=budget + count / PACE_PER_SECOND + 60)
+    if done.returncode != 0:
+        raise RuntimeError("relay-load ended with %d: %s" % (done.returncode, done.stderr))
+    fields = done.stdout.split()
+    values = dict(zip(fields[0::2], (int(v) for v in fields[1::2])))
+    return (values["received"], values["lost"], values["elapsed_ns"], values["p50_ns"],
+            values["p99_ns"])
 
 
 # ---- One relay's turn -------------------------------------------------------------------
@@ -366,22 +288,29 @@ def one_turn(relay, remote, endpoint, args, perf_file=None):
                 stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
             time.sleep(0.5)
         numbers = Numbering()
+        # Warm-up: caches, the allocator and the scheduler settle; not counted.
+        for size in args.sizes:
+            if args.warmup:
+                run_load(args.load, remote, endpoint, "closed", size, numbers.take(args.warmup),
+                         args.warmup, args.budget)
+                endpoint.drain(0.05)
         for mode in args.modes:
             for size in args.sizes:
                 count = args.count[mode]
                 cpu0, sw0 = cpu_and_switches(program.pid)
                 drops0 = udp_receive_buffer_drops()
-                latencies, lost, elapsed = RUNNERS[mode](remote, endpoint, numbers, size, count,
-                                                         args.budget)
+                received, lost, elapsed, p50, p99 = run_load(
+                    args.load, remote, endpoint, mode, size, numbers.take(count), count,
+                    args.budget)
                 cpu1, sw1 = cpu_and_switches(program.pid)
                 key = "%s_%d" % (mode, size)
-                result[key + "_per_s"] = len(latencies) / (elapsed / 1e9)
-                result[key + "_p50_us"] = percentile(latencies, 0.5) / 1000
-                result[key + "_p99_us"] = percentile(latencies, 0.99) / 1000
+                result[key + "_per_s"] = received / (elapsed / 1e9)
+                result[key + "_p50_us"] = p50 / 1000 if received else float("nan")
+                result[key + "_p99_us"] = p99 / 1000 if received else float("nan")
                 result[key + "_lost"] = lost
                 result[key + "_buffer_drops"] = udp_receive_buffer_drops() - drops0
-                result[key + "_cpu_us"] = (cpu1 - cpu0) / 1000 / max(1, len(latencies))
-                result[key + "_switches"] = (sw1 - sw0) / max(1, len(latencies))
+                result[key + "_cpu_us"] = (cpu1 - cpu0) / 1000 / max(1, received)
+                result[key + "_switches"] = (sw1 - sw0) / max(1, received)
                 endpoint.drain(0.05)
         if profiler is not None:
             profiler.send_signal(signal.SIGINT)
@@ -466,17 +395,7 @@ def render(table_rows, summary, names, markdown, base="socat"):
                 else:
                     cells.append("%.2f" % (value / reference))
         lines.append(cells)
-    if markdown:
-        out = ["| " + " | ".join(headers) + " |",
-               "|" + "|".join(["---"] + ["---:"] * (len(headers) - 1)) + "|"]
-        out += ["| " + " | ".join(c) + " |" for c in lines]
-        return "\n".join(out)
-    widths = [max(len(str(r[i])) for r in [headers] + lines) for i in range(len(headers))]
-    out = []
-    for r in [headers] + lines:
-        out.append("  ".join(str(c).ljust(widths[0]) if i == 0 else str(c).rjust(widths[i])
-                             for i, c in enumerate(r)))
-    return "\n".join(out)
+    return table_text(headers, lines, markdown)
 
 
 def machine():
@@ -520,7 +439,12 @@ def parse_args():
     parser.add_argument("--variant", action="append", default=[], metavar="NAME=PATH",
                         help="another build of the relay, measured as the relay NAME "
                              "(name it in --relays too)")
-    parser.add_argument("--rounds", type=int, default=3)
+    parser.add_argument("--rounds", type=int, default=5)
+    parser.add_argument("--warmup", type=int, default=500,
+                        help="commands in closed loop at each size before each turn's load, "
+                             "not counted (default: %(default)s)")
+    parser.add_argument("--load", help="the load program, relay-load (default: in --build, "
+                                       "or in build/release with --windows)")
     parser.add_argument("--relays", default="ostrivane,socat,minimal",
                         help="which relays, in turn order (default: %(default)s)")
     parser.add_argument("--modes", default=",".join(MODES))
@@ -547,6 +471,12 @@ def parse_args():
             args.relays = ",".join(WINDOWS_RELAYS)
         if args.build == parser.get_default("build"):
             args.build = os.path.join(HERE, "..", "build", "windows")
+    if args.load is None:
+        build = args.build if not args.windows else os.path.join(HERE, "..", "build", "release")
+        args.load = os.path.join(build, "bench", "relay-load")
+    args.load = os.path.abspath(args.load)
+    if args.rounds < 1:
+        parser.error("--rounds must be at least 1")
     args.relays = [r for r in args.relays.split(",") if r]
     args.modes = [m for m in args.modes.split(",") if m]
     args.sizes = [int(s) for s in args.sizes.split(",") if s]
@@ -565,10 +495,12 @@ def parse_args():
 
 
 def run_rounds(args, relays, remote, endpoint):
-    """Every relay's turns, round after round; the figures by relay name."""
+    """Every relay's turns, round after round, the order reversed every
+    other round; the figures by relay name."""
     turns = {relay.name: [] for relay in relays}
     for round_number in range(args.rounds):
-        for relay in relays:
+        order = relays if round_number % 2 == 0 else list(reversed(relays))
+        for relay in order:
             perf_file = None
             if args.perf and round_number == 0:
                 perf_file = "%s-%s.data" % (args.perf, relay.name)
@@ -582,31 +514,103 @@ def run_rounds(args, relays, remote, endpoint):
     return turns
 
 
-def report(args, turns, names, base="socat"):
+def floor_checks(args):
+    """(key, label, direction) of the figures in which the floor must come
+    out at least as fast as the base: +1 when more is faster."""
+    checks = []
+    for mode in args.modes:
+        for size in args.sizes:
+            key = "%s_%d" % (mode, size)
+            if mode == "paced":
+                checks.append((key + "_p50_us", "paced, %d B: p50" % size, -1))
+            else:
+                checks.append((key + "_per_s", "%s, %d B: commands/s" % (mode, size), 1))
+    return checks
+
+
+def invalid_rounds(args, turns, floor, base):
+    """{round index: reasons} of the rounds in which the floor was slower
+    than the base in some mode."""
+    invalid = {}
+    if floor not in turns or base not in turns:
+        return invalid
+    for i, (f, b) in enumerate(zip(turns[floor], turns[base])):
+        for key, label, direction in floor_checks(args):
+            if not f.get(key) or not b.get(key):
+                continue
+            ratio = f[key] / b[key]
+            if (direction > 0 and ratio < 1) or (direction < 0 and ratio > 1):
+                invalid.setdefault(i, []).append("%s %.2f" % (label, ratio))
+    return invalid
+
+
+def spread_table(args, turns, names, valid, markdown, base):
+    """Each relay's per-round ratio to the base over the valid rounds:
+    median (min-max), and the floor's largest departure from its median."""
+    headers = ["ratio to %s, per round" % TITLES[base]]
+    others = [n for n in names if n != base]
+    headers += [TITLES[n] for n in others]
+    lines = []
+    for key, label, fmt, _ in rows(args):
+        if not key.endswith(("_per_s", "_p50_us")) or key.startswith("idle"):
+            continue
+        cells = [label]
+        for n in others:
+            ratios = [turns[n][i][key] / turns[base][i][key] for i in valid
+                      if turns[base][i].get(key) and turns[n][i].get(key) is not None]
+            if not ratios:
+                cells.append("-")
+                continue
+            middle = statistics.median(ratios)
+            cell = "%.2f (%.2f-%.2f)" % (middle, min(ratios), max(ratios))
+            if middle:
+                cell += " ±%.0f%%" % (100 * max(abs(r / middle - 1) for r in ratios))
+            cells.append(cell)
+        lines.append(cells)
+    return table_text(headers, lines, markdown)
+
+
+def table_text(headers, lines, markdown):
+    if markdown:
+        out = ["| " + " | ".join(headers) + " |",
+               "|" + "|".join(["---"] + ["---:"] * (len(headers) - 1)) + "|"]
+        out += ["| " + " | ".join(c) + " |" for c in lines]
+        return "\n".join(out)
+    widths = [max(len(str(r[i])) for r in [headers] + lines) for i in range(len(headers))]
+    out = []
+    for r in [headers] + lines:
+        out.append("  ".join(str(c).ljust(widths[0]) if i == 0 else str(c).rjust(widths[i])
+                             for i, c in enumerate(r)))
+    return "\n".join(out)
+
+
+def report(args, turns, names, base="socat", floor="minimal"):
     print("load at the end: %s" % load())
-    summary = {n: medians(t) for n, t in turns.items()}
+    invalid = invalid_rounds(args, turns, floor, base)
+    valid = [i for i in range(args.rounds) if i not in invalid]
     print()
-    print("median of %d rounds:" % args.rounds)
+    for i, reasons in sorted(invalid.items()):
+        print("round %d invalid: the floor (%s) was slower than %s: %s"
+              % (i + 1, TITLES[floor], TITLES[base], ", ".join(reasons)))
+    if floor in turns and base in turns:
+        print("valid rounds: %d of %d" % (len(valid), args.rounds))
+    if not valid:
+        print("no valid round: the figures below are of all rounds and say little")
+        valid = list(range(args.rounds))
+    summary = {n: medians([t[i] for i in valid]) for n, t in turns.items()}
+    print()
+    print("median of %d rounds:" % len(valid))
     print(render(rows(args), summary, names, args.markdown, base))
     # Load drifts while a run lasts: the relays of one round met the same
     # load, so their ratios round by round say more than the medians do.
     if base in turns and args.rounds > 1:
         print()
-        print("ratio to %s round by round (the relays of a round ran one after another):"
-              % TITLES[base])
-        for key, label, fmt, _ in rows(args):
-            if not key.endswith(("_per_s", "_p50_us")) or key.startswith("idle"):
-                continue
-            for n in names:
-                if n == base:
-                    continue
-                ratios = [t[key] / b[key] for t, b in zip(turns[n], turns[base]) if b.get(key)]
-                if ratios:
-                    print("  %s, %s: %s" % (label, TITLES[n],
-                                           " ".join("%.2f" % r for r in ratios)))
+        print(spread_table(args, turns, names, valid, args.markdown, base))
     if args.json:
         with open(args.json, "w") as f:
-            json.dump({"machine": machine(), "turns": turns, "summary": summary}, f, indent=1)
+            json.dump({"machine": machine(), "turns": turns, "summary": summary,
+                       "invalid_rounds": {str(i + 1): r for i, r in invalid.items()}},
+                      f, indent=1)
 
 
 def main_linux(args):
@@ -683,7 +687,7 @@ def main_windows(args):
                     endpoint.close()
     finally:
         display.stop()
-    report(args, turns, args.relays, base="minimal.exe")
+    report(args, turns, args.relays, base="minimal.exe", floor=None)
     return 0
 
 

@@ -1,7 +1,9 @@
 // Remote datagram decoding on arbitrary bytes: no crash, no read outside the
 // datagram, acceptance exactly as the format and RFC 3629 say (checked
 // against a table-driven UTF-8 check of its own), and an accepted datagram's
-// text encodes back into the same datagram.
+// text encodes back into the same datagram. The text path's ways (the SSE2
+// and the portable path, both directions) give what the reference loops
+// give, byte for byte, on every input.
 #include <algorithm>
 #include <cstdint>
 #include <optional>
@@ -11,6 +13,8 @@
 
 #include "fuzz/fuzz_input.h"
 #include "net/remote_datagram.h"
+#include "support/cp1252.h"
+#include "support/text_paths.h"
 #include "support/utf8.h"
 
 namespace {
@@ -54,6 +58,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   using ostrivane::fuzz::Check;
   const std::span<const std::uint8_t> datagram(data, size);
   const auto text = ostrivane::DecodeRemoteDatagram(datagram);
+
+  // The whole input as UTF-8, along every path.
+  namespace paths = ostrivane::text_paths;
+  const auto reference = paths::Utf8ToUtf16Reference(datagram);
+  Check(ostrivane::Utf8ToUtf16(datagram) == reference, "the decoding gives the reference's text");
+  Check(paths::Utf8ToUtf16(datagram, paths::Path::Portable) == reference,
+        "the portable decoding gives the reference's text");
+  Check(paths::Utf8ToUtf16(datagram, paths::Path::Sse2) == reference,
+        "the SSE2 decoding gives the reference's text");
+  // The text the input spells (Latin-1 when it is no UTF-8) in code page 1252.
+  const std::u16string spelled = ostrivane::fuzz::TextOf(datagram);
+  const std::string cp1252 = paths::Cp1252FromUtf16Reference(spelled);
+  Check(ostrivane::Cp1252FromUtf16(spelled) == cp1252,
+        "the conversion gives the reference's bytes");
+  Check(paths::Cp1252FromUtf16(spelled, paths::Path::Portable) == cp1252,
+        "the portable conversion gives the reference's bytes");
+  Check(paths::Cp1252FromUtf16(spelled, paths::Path::Sse2) == cp1252,
+        "the SSE2 conversion gives the reference's bytes");
 
   // 0x02 "LVXML" 0x02, then a non-empty, well-formed UTF-8 payload.
   constexpr std::string_view kStart("\x02LVXML\x02");

@@ -14,6 +14,7 @@
 // next: it shows that the input was dealt with and nothing hangs.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
@@ -22,6 +23,8 @@
 #include <memory>
 #include <mutex>
 #include <numeric>
+#include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -33,6 +36,7 @@
 #include "net/remote_datagram.h"
 #include "support/cp1252.h"
 #include "support/main_thread.h"
+#include "support/text_paths.h"
 
 namespace {
 
@@ -128,16 +132,33 @@ Slot SlotFor(const std::uint8_t* data, std::size_t size) {
   }
 }
 
+// The command the reference loops read in `datagram`: the frame, then the
+// payload one code point at a time; nothing when it is to be dropped.
+std::optional<std::u16string> ReferenceCommand(std::span<const std::uint8_t> datagram) {
+  constexpr std::string_view kStart("\x02LVXML\x02");
+  if (datagram.size() <= kStart.size() ||
+      !std::equal(kStart.begin(), kStart.end(), datagram.begin(),
+                  [](char c, std::uint8_t b) { return static_cast<std::uint8_t>(c) == b; })) {
+    return std::nullopt;
+  }
+  auto text = ostrivane::text_paths::Utf8ToUtf16Reference(datagram.subspan(kStart.size()));
+  if (!text || text->empty()) return std::nullopt;
+  return text;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   Window& w = TheWindow();
   const std::vector<std::uint8_t> datagram(data, data + size);
   // The receiver reads into a buffer of kReceiveBufferSize bytes and drops
-  // empty and longer datagrams before decoding.
-  const auto command = size == 0 || size > ostrivane::kReceiveBufferSize
-                           ? std::nullopt
-                           : ostrivane::DecodeRemoteDatagram(datagram);
+  // empty and longer datagrams before decoding. What it relays is checked
+  // against the reference loops of the text path.
+  const auto command =
+      size == 0 || size > ostrivane::kReceiveBufferSize ? std::nullopt : ReferenceCommand(datagram);
+  Check(
+      size > ostrivane::kReceiveBufferSize || command == ostrivane::DecodeRemoteDatagram(datagram),
+      "the decoding reads what the reference reads");
   const std::u16string end = u"<end/>";
   const std::string endBytes = ostrivane::Cp1252FromUtf16(end);
   const Slot slot = SlotFor(data, size);
@@ -168,7 +189,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Check(w.slots.held.empty(), "no handle is held without a slot");
   } else {
     std::vector<std::string> expected;
-    if (command) expected.push_back(ostrivane::Cp1252FromUtf16(*command));
+    if (command) expected.push_back(ostrivane::text_paths::Cp1252FromUtf16Reference(*command));
     expected.push_back(endBytes);
     Check(w.slots.delivered == expected, "one message per accepted command, in order");
     Check(w.slots.held.size() == 1, "the writer keeps one handle");

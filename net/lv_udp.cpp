@@ -68,9 +68,11 @@ void TMulticastListenerThread::Execute() {
     // A datagram that does not fit the buffer is dropped whole, and an empty
     // one carries nothing to hand over.
     if (read.status == IUdpSocket::ReadStatus::Dropped || read.size == 0) continue;
-    data_.assign(buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(read.size));
+    // The main thread reads the datagram where it lies: this thread waits
+    // in the hand-off until it is done with it.
+    const std::span<const std::uint8_t> datagram(buffer.data(), read.size);
     try {
-      MainThread::Synchronize([this] { client_.DatagramRead(data_, binding_); });
+      MainThread::Synchronize([this, datagram] { client_.DatagramRead(datagram, binding_); });
     } catch (...) {
       // Whatever went wrong with this datagram on the main thread, the next
       // one is read as usual; nothing is reported.
@@ -136,7 +138,7 @@ void TMulticastClient::Deactivate() {
   current_ = nullptr;
 }
 
-void TMulticastClient::DatagramRead(const Bytes& data, TSocketBinding& binding) {
+void TMulticastClient::DatagramRead(std::span<const std::uint8_t> data, TSocketBinding& binding) {
   if (OnDatagramRead) OnDatagramRead(*this, data, binding);
 }
 
@@ -144,10 +146,9 @@ void TMulticastClient::DatagramRead(const Bytes& data, TSocketBinding& binding) 
 
 TLVUDPReceiver::TLVUDPReceiver(IUdpPlatform& platform)
     : FMCReceiver(std::make_unique<TMulticastClient>(platform)) {
-  FMCReceiver->OnDatagramRead = [this](TMulticastClient& Sender, const Bytes& AData,
-                                       TSocketBinding& ABinding) {
-    MCReceiverIPMCastRead(Sender, AData, ABinding);
-  };
+  FMCReceiver->OnDatagramRead =
+      [this](TMulticastClient& Sender, std::span<const std::uint8_t> AData,
+             TSocketBinding& ABinding) { MCReceiverIPMCastRead(Sender, AData, ABinding); };
 }
 
 TLVUDPReceiver::~TLVUDPReceiver() { FMCReceiver.reset(); }
@@ -179,7 +180,8 @@ std::optional<LocalAddress> TLVUDPReceiver::ChooseAddress() {
   return FirstIPv4Address(FMCReceiver->Platform().LocalAddresses());
 }
 
-void TLVUDPReceiver::MCReceiverIPMCastRead(TMulticastClient& /*Sender*/, const Bytes& AData,
+void TLVUDPReceiver::MCReceiverIPMCastRead(TMulticastClient& /*Sender*/,
+                                           std::span<const std::uint8_t> AData,
                                            TSocketBinding& /*ABinding*/) {
   if (auto text = DecodeRemoteDatagram(AData)) DoReceiveXML(std::move(*text));
 }

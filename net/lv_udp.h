@@ -12,6 +12,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -62,7 +63,6 @@ class TMulticastListenerThread {
   TSocketBinding& binding_;
   mutable std::mutex lock_;  // guards stopped_
   bool stopped_ = false;
-  Bytes data_;  // the datagram being handed over
   std::unique_ptr<ServedThread> thread_;
 };
 
@@ -70,8 +70,9 @@ class TMulticastListenerThread {
 // the group on the binding's interface, and its listener thread.
 class TMulticastClient {
  public:
-  using TDatagramReadEvent =
-      std::function<void(TMulticastClient& Sender, const Bytes& AData, TSocketBinding& ABinding)>;
+  // AData is the listener's buffer, valid while the event runs.
+  using TDatagramReadEvent = std::function<void(
+      TMulticastClient& Sender, std::span<const std::uint8_t> AData, TSocketBinding& ABinding)>;
 
   explicit TMulticastClient(IUdpPlatform& platform);
   ~TMulticastClient();  // deactivates
@@ -102,7 +103,7 @@ class TMulticastClient {
 
  private:
   friend class TMulticastListenerThread;
-  void DatagramRead(const Bytes& data, TSocketBinding& binding);
+  void DatagramRead(std::span<const std::uint8_t> data, TSocketBinding& binding);
 
   IUdpPlatform& platform_;
   std::unique_ptr<TSocketBinding> binding_;
@@ -140,7 +141,7 @@ class TLVUDPReceiver {
   void SetOnReceiveXML(TLVReceiveXML handler) { FOnReceiveXML = std::move(handler); }
 
  private:
-  void MCReceiverIPMCastRead(TMulticastClient& Sender, const Bytes& AData,
+  void MCReceiverIPMCastRead(TMulticastClient& Sender, std::span<const std::uint8_t> AData,
                              TSocketBinding& ABinding);
   void DoReceiveXML(std::u16string XML);
 

@@ -25,10 +25,13 @@ void TLVSyncClass::Synchronize() {
 void TLVSyncClass::Deliver() {
   FResult = u"OK";
   if (MainForm == nullptr) return;
-  MainForm->ShowInLogBox(FCmd);
+  // The 8-bit text is made before the log box is given the command, so that
+  // the command can move into the log box, which keeps it: no copy.
+  const std::string ansi = ToAnsi(FCmd);
+  MainForm->ShowInLogBox(std::move(FCmd));
   // After the window has let go of its writer (shutdown), the command is
   // shown but not written.
-  if (TMailSlotWriter* writer = MainForm->Messenger()) writer->WriteString(ToAnsi(FCmd));
+  if (TMailSlotWriter* writer = MainForm->Messenger()) writer->WriteString(ansi);
 }
 
 }  // namespace ostrivane

@@ -13,8 +13,8 @@ class TMailSlotWriter;
 class IRelayTarget {
  public:
   virtual ~IRelayTarget() = default;
-  // Makes `text` the log box's whole text.
-  virtual void ShowInLogBox(std::u16string_view text) = 0;
+  // Makes `text` the log box's whole text; the log box may keep it.
+  virtual void ShowInLogBox(std::u16string text) = 0;
   // The window's mailslot writer; null once the window has released it.
   virtual TMailSlotWriter* Messenger() noexcept = 0;
 };

@@ -20,8 +20,9 @@ OSTRIVANE_TEST_PACKAGES=("${OSTRIVANE_RUN_PACKAGES[@]}" clang clang-tidy googlet
 OSTRIVANE_PACKAGE_PACKAGES=("${OSTRIVANE_RUN_PACKAGES[@]}" googletest python3
   g++-mingw-w64-x86-64-posix nsis dpkg-dev file)
 # Trying them (scripts/package --test): Wine on an X server of its own in
-# namespaces, lintian, and man for the manual pages.
-OSTRIVANE_PACKAGE_TEST_PACKAGES=(wine64 xvfb iproute2 util-linux lintian man-db)
+# namespaces, lintian, man for the manual pages, and for the signing test
+# osslsigncode and openssl (a certificate made for the test).
+OSTRIVANE_PACKAGE_TEST_PACKAGES=(wine64 xvfb iproute2 util-linux lintian man-db osslsigncode openssl)
 
 ostrivane_install() {
   local missing=()

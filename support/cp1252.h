@@ -11,6 +11,8 @@ namespace ostrivane {
 // UTF-16 text encoded in code page 1252 as Windows' conversion without flags
 // does it, from a built-in table: best-fit equivalents where the code page
 // has them, the default character "?" otherwise; one byte per code unit.
+// Runs of ASCII go sixteen code units at a time where the CPU has SSE2
+// (support/text_paths.h).
 std::string Cp1252FromUtf16(std::u16string_view text);
 
 // The character of one byte as Windows decodes code page 1252. The five bytes

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <ostream>
+#include <random>
 #include <set>
 #include <string>
 #include <utility>
@@ -11,6 +12,7 @@
 
 #include "support/ansi.h"
 #include "support/test_util.h"
+#include "support/text_paths.h"
 #include "support/text_platform.h"
 
 namespace ostrivane {
@@ -122,9 +124,20 @@ TEST(Cp1252Test, DecodesToUtf8) {
   EXPECT_EQ(Cp1252ToUtf8(""), "");
 }
 
-// ASCII is taken four code units at a time: each case's text at every place
-// of such a group, among ASCII, gives its bytes among the same ASCII. A code
-// unit whose low byte is ASCII (U+0141, U+FF21) is no ASCII.
+// The conversion along every path, and the reference loop, give `bytes`.
+void ExpectEveryPathGives(std::u16string_view text, const std::string& bytes,
+                          const std::string& what) {
+  using text_paths::Path;
+  EXPECT_EQ(text_paths::Cp1252FromUtf16Reference(text), bytes) << "reference: " << what;
+  EXPECT_EQ(text_paths::Cp1252FromUtf16(text, Path::Portable), bytes) << "portable: " << what;
+  EXPECT_EQ(text_paths::Cp1252FromUtf16(text, Path::Sse2), bytes) << "SSE2: " << what;
+  EXPECT_EQ(Cp1252FromUtf16(text), bytes) << what;
+}
+
+// ASCII is taken four or sixteen code units at a time: each case's text at
+// every place of two such groups, among ASCII, gives its bytes among the
+// same ASCII. A code unit whose low byte is ASCII (U+0141, U+FF21) is no
+// ASCII.
 TEST(Cp1252Test, TextsAmongAsciiConvertAsAlone) {
   std::vector<std::pair<std::u16string, std::string>> texts;
   for (const AnsiCase& c : kCases) texts.emplace_back(c.text, c.bytes);
@@ -132,17 +145,36 @@ TEST(Cp1252Test, TextsAmongAsciiConvertAsAlone) {
                                                       Cp1252FromUtf16(u"\u0100") +
                                                       Cp1252FromUtf16(u"\u017F") + "\x8A");
   texts.emplace_back(u"\u007F\u0080\uFF21", std::string("\x7F?A"));
+  texts.emplace_back(u"\u00FF\u0100\u8000", std::string("\xFF"
+                                                        "A?"));
   for (const auto& [text, bytes] : texts) {
-    for (std::size_t before = 0; before < 9; ++before) {
-      for (const std::size_t after : {std::size_t{0}, std::size_t{1}, std::size_t{3},
-                                      std::size_t{4}, std::size_t{5}, std::size_t{11}}) {
+    for (std::size_t before = 0; before < 34; ++before) {
+      for (const std::size_t after : {0UL, 1UL, 3UL, 4UL, 5UL, 11UL, 15UL, 16UL, 17UL, 33UL}) {
         const std::u16string given =
             std::u16string(before, u'a') + text + std::u16string(after, u'z');
-        EXPECT_EQ(Cp1252FromUtf16(given),
-                  std::string(before, 'a') + bytes + std::string(after, 'z'))
-            << before << "+" << after;
+        ExpectEveryPathGives(given, std::string(before, 'a') + bytes + std::string(after, 'z'),
+                             std::to_string(before) + "+" + std::to_string(after));
       }
     }
+  }
+}
+
+// Long random texts, mostly ASCII with code units of every kind among it,
+// across the blocks the conversion writes: every path agrees with the
+// reference.
+TEST(Cp1252Test, RandomTextsAgreeWithTheReference) {
+  std::mt19937 random(1252);
+  for (int round = 0; round < 500; ++round) {
+    std::u16string text(std::uniform_int_distribution<std::size_t>(0, 5000)(random), u'x');
+    for (char16_t& unit : text) {
+      const auto kind = std::uniform_int_distribution<int>(0, 99)(random);
+      unit = static_cast<char16_t>(kind < 90 ? std::uniform_int_distribution<int>(0, 0x7F)(random)
+                                   : kind < 95
+                                       ? std::uniform_int_distribution<int>(0x80, 0xFF)(random)
+                                       : std::uniform_int_distribution<int>(0x100, 0xFFFF)(random));
+    }
+    ExpectEveryPathGives(text, text_paths::Cp1252FromUtf16Reference(text),
+                         "round " + std::to_string(round));
   }
 }
 

@@ -1,42 +1,20 @@
 #include "support/utf8.h"
 
+#if defined(__SSE2__) || defined(_M_X64)
+#include <emmintrin.h>
+#endif
+
+#include <algorithm>
+#include <array>
 #include <bit>
 #include <cstring>
+
+#include "support/text_paths.h"
 
 namespace ostrivane {
 namespace {
 
-// Remote commands are mostly ASCII: runs of it are taken eight bytes at a
-// time. The length of the run of ASCII bytes at bytes[i...].
-std::size_t AsciiRun(std::span<const std::uint8_t> bytes, std::size_t i) noexcept {
-  constexpr std::uint64_t kHighBits = 0x8080808080808080U;
-  const std::size_t start = i;
-  while (bytes.size() - i >= sizeof(std::uint64_t)) {
-    std::uint64_t word = 0;
-    std::memcpy(&word, bytes.data() + i, sizeof word);
-    if ((word & kHighBits) != 0) break;
-    i += sizeof word;
-  }
-  while (i < bytes.size() && bytes[i] < 0x80) ++i;
-  return i - start;
-}
-
-// Widens `count` ASCII bytes into code units, four at a time on a
-// little-endian machine: the four bytes spread out into the four 16-bit
-// lanes of one 64-bit word.
-void WidenAscii(const std::uint8_t* in, std::size_t count, char16_t* out) noexcept {
-  if constexpr (std::endian::native == std::endian::little) {
-    for (; count >= 4; count -= 4, in += 4, out += 4) {
-      std::uint32_t four = 0;
-      std::memcpy(&four, in, sizeof four);
-      std::uint64_t units = four;
-      units = (units | (units << 16U)) & 0x0000FFFF0000FFFFU;
-      units = (units | (units << 8U)) & 0x00FF00FF00FF00FFU;
-      std::memcpy(out, &units, sizeof units);
-    }
-  }
-  for (; count > 0; --count) *out++ = *in++;
-}
+using text_paths::Path;
 
 // Walks one well-formed sequence starting at bytes[i]. Returns its code point
 // and advances i, or returns -1 on any flaw (Unicode Table 3-7).
@@ -77,50 +55,140 @@ std::int32_t NextCodePoint(std::span<const std::uint8_t> bytes, std::size_t& i) 
   return static_cast<std::int32_t>(cp);
 }
 
-}  // namespace
-
-std::optional<std::size_t> Utf16LengthOfUtf8(std::span<const std::uint8_t> bytes) noexcept {
-  std::size_t units = 0;
-  for (std::size_t i = 0; i < bytes.size();) {
-    if (bytes[i] < 0x80) {
-      const std::size_t run = AsciiRun(bytes, i);
-      units += run;
-      i += run;
-      continue;
-    }
-    const std::int32_t cp = NextCodePoint(bytes, i);
-    if (cp < 0) return std::nullopt;
-    units += cp > 0xFFFF ? 2 : 1;
+// Writes the code units of `cp` at out: one, or a surrogate pair above
+// U+FFFF. Returns the place after them.
+char16_t* PutCodePoint(std::uint32_t cp, char16_t* out) noexcept {
+  if (cp > 0xFFFF) {
+    const std::uint32_t v = cp - 0x10000;
+    *out++ = static_cast<char16_t>(0xD800 + (v >> 10U));
+    *out++ = static_cast<char16_t>(0xDC00 + (v & 0x3FFU));
+  } else {
+    *out++ = static_cast<char16_t>(cp);
   }
-  return units;
+  return out;
 }
 
-std::optional<std::u16string> Utf8ToUtf16(std::span<const std::uint8_t> bytes) {
-  const auto units = Utf16LengthOfUtf8(bytes);
-  if (!units) return std::nullopt;
-  // Sized once and written through a pointer: the bytes are known to be
-  // well-formed and to give exactly `units` code units.
-  std::u16string text(*units, u'\0');
-  char16_t* out = text.data();
-  for (std::size_t i = 0; i < bytes.size();) {
-    if (bytes[i] < 0x80) {
-      const std::size_t run = AsciiRun(bytes, i);
-      WidenAscii(bytes.data() + i, run, out);
-      i += run;
-      out += run;
-      continue;
+// Widens the run of ASCII bytes at the front of in[0, count) into out and
+// returns its length. Each path reads the bytes a group at a time and stops
+// at the group that holds a byte above 0x7F.
+std::size_t WidenAsciiPortable(const std::uint8_t* in, std::size_t count, char16_t* out) noexcept {
+  std::size_t i = 0;
+  if constexpr (std::endian::native == std::endian::little) {
+    constexpr std::uint64_t kHighBits = 0x8080808080808080U;
+    for (; count - i >= 8; i += 8) {
+      std::uint64_t eight = 0;
+      std::memcpy(&eight, in + i, sizeof eight);
+      if ((eight & kHighBits) != 0) break;
+      // Four bytes spread out into the four 16-bit lanes of a 64-bit word.
+      for (std::size_t half = 0; half < 2; ++half) {
+        std::uint64_t units = (eight >> (32U * half)) & 0xFFFFFFFFU;
+        units = (units | (units << 16U)) & 0x0000FFFF0000FFFFU;
+        units = (units | (units << 8U)) & 0x00FF00FF00FF00FFU;
+        std::memcpy(out + i + 4 * half, &units, sizeof units);
+      }
     }
-    const auto cp = static_cast<std::uint32_t>(NextCodePoint(bytes, i));
-    if (cp > 0xFFFF) {
-      const std::uint32_t v = cp - 0x10000;
-      *out++ = static_cast<char16_t>(0xD800 + (v >> 10U));
-      *out++ = static_cast<char16_t>(0xDC00 + (v & 0x3FFU));
-    } else {
-      *out++ = static_cast<char16_t>(cp);
+  }
+  for (; i < count && in[i] < 0x80; ++i) out[i] = in[i];
+  return i;
+}
+
+#if defined(__SSE2__) || defined(_M_X64)
+// Sixteen bytes at a time: all sixteen are widened and stored, and the
+// store counts up to the first byte above 0x7F. What lies past it is
+// written over by what follows.
+std::size_t WidenAsciiSse2(const std::uint8_t* in, std::size_t count, char16_t* out) noexcept {
+  std::size_t i = 0;
+  const __m128i zero = _mm_setzero_si128();
+  for (; count - i >= 16; i += 16) {
+    // NOLINTBEGIN(cppcoreguidelines-pro-type-reinterpret-cast): the intrinsics' own types
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_unpacklo_epi8(bytes, zero));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i + 8), _mm_unpackhi_epi8(bytes, zero));
+    // NOLINTEND(cppcoreguidelines-pro-type-reinterpret-cast)
+    const auto high = static_cast<unsigned>(_mm_movemask_epi8(bytes));
+    if (high != 0) return i + static_cast<std::size_t>(std::countr_zero(high));
+  }
+  for (; i < count && in[i] < 0x80; ++i) out[i] = in[i];
+  return i;
+}
+#endif
+
+// Decoded a block at a time: the text's storage is reserved once for the
+// most code units the bytes can give (one per byte) and each block is
+// appended to it, so nothing is written twice into the text and its storage
+// is never filled with zeros first. A block is small enough to stay in the
+// first-level cache.
+constexpr std::size_t kBlockUnits = 1024;
+
+template <Path kPath>
+std::optional<std::u16string> DecodeUtf8(std::span<const std::uint8_t> bytes) {
+  std::u16string text;
+  text.reserve(bytes.size());
+  // One unit of room past the end for the second half of a surrogate pair.
+  std::array<char16_t, kBlockUnits + 1>
+      block;  // NOLINT(cppcoreguidelines-pro-type-member-init): written before read
+  const std::size_t n = bytes.size();
+  std::size_t i = 0;
+  while (i < n) {
+    char16_t* out = block.data();
+    char16_t* const end = block.data() + kBlockUnits;
+    while (i < n && out < end) {
+      if (bytes[i] < 0x80) {
+        const std::size_t room = std::min(static_cast<std::size_t>(end - out), n - i);
+        std::size_t run = 0;
+#if defined(__SSE2__) || defined(_M_X64)
+        if constexpr (kPath == Path::Sse2) {
+          run = WidenAsciiSse2(bytes.data() + i, room, out);
+        } else {
+          run = WidenAsciiPortable(bytes.data() + i, room, out);
+        }
+#else
+        run = WidenAsciiPortable(bytes.data() + i, room, out);
+#endif
+        i += run;
+        out += run;
+        continue;
+      }
+      const std::int32_t cp = NextCodePoint(bytes, i);
+      if (cp < 0) return std::nullopt;
+      out = PutCodePoint(static_cast<std::uint32_t>(cp), out);
     }
+    text.append(block.data(), static_cast<std::size_t>(out - block.data()));
   }
   return text;
 }
+
+#if defined(__SSE2__) || defined(_M_X64)
+constexpr Path kDefaultPath = Path::Sse2;
+#else
+constexpr Path kDefaultPath = Path::Portable;
+#endif
+
+}  // namespace
+
+std::optional<std::u16string> Utf8ToUtf16(std::span<const std::uint8_t> bytes) {
+  return DecodeUtf8<kDefaultPath>(bytes);
+}
+
+namespace text_paths {
+
+std::optional<std::u16string> Utf8ToUtf16(std::span<const std::uint8_t> bytes, Path path) {
+  return path == Path::Sse2 ? DecodeUtf8<Path::Sse2>(bytes) : DecodeUtf8<Path::Portable>(bytes);
+}
+
+std::optional<std::u16string> Utf8ToUtf16Reference(std::span<const std::uint8_t> bytes) {
+  std::u16string text;
+  for (std::size_t i = 0; i < bytes.size();) {
+    const std::int32_t cp = NextCodePoint(bytes, i);
+    if (cp < 0) return std::nullopt;
+    std::array<char16_t, 2> units{};
+    const char16_t* end = PutCodePoint(static_cast<std::uint32_t>(cp), units.data());
+    for (const char16_t* unit = units.data(); unit != end; ++unit) text.push_back(*unit);
+  }
+  return text;
+}
+
+}  // namespace text_paths
 
 std::string Utf16ToUtf8(std::u16string_view text) {
   std::string out;

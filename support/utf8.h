@@ -10,12 +10,10 @@
 
 namespace ostrivane {
 
-// Number of UTF-16 code units that `bytes` decodes to, or nullopt when the
-// bytes are not well-formed UTF-8.
-std::optional<std::size_t> Utf16LengthOfUtf8(std::span<const std::uint8_t> bytes) noexcept;
-
-// The UTF-16 text of well-formed UTF-8 `bytes`, or nullopt. Allocates exactly
-// the decoded length, never more code units than there are bytes.
+// The UTF-16 text of well-formed UTF-8 `bytes`, or nullopt. One pass checks
+// and converts together; runs of ASCII go sixteen bytes at a time where the
+// CPU has SSE2 (support/text_paths.h). Allocates once, room for one code
+// unit per byte: never more code units than there are bytes.
 std::optional<std::u16string> Utf8ToUtf16(std::span<const std::uint8_t> bytes);
 
 // UTF-8 encoding of UTF-16 text; a lone surrogate becomes U+FFFD.

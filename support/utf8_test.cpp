@@ -2,12 +2,27 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
+#include <string>
+#include <vector>
+
 #include "support/test_util.h"
+#include "support/text_paths.h"
 
 namespace ostrivane {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
+using text_paths::Path;
+
+// Every way through the decoding gives `text` for `bytes`: the reference
+// loop, the portable path and the SSE2 path.
+void ExpectEveryPathGives(const Bytes& bytes, const std::optional<std::u16string>& text,
+                          const std::string& what) {
+  EXPECT_EQ(text_paths::Utf8ToUtf16Reference(bytes), text) << "reference: " << what;
+  EXPECT_EQ(text_paths::Utf8ToUtf16(bytes, Path::Portable), text) << "portable: " << what;
+  EXPECT_EQ(text_paths::Utf8ToUtf16(bytes, Path::Sse2), text) << "SSE2: " << what;
+}
 
 struct Utf8Case {
   const char* name;
@@ -20,11 +35,7 @@ class Utf8Test : public testing::TestWithParam<Utf8Case> {};
 TEST_P(Utf8Test, DecodesStrictly) {
   const auto& c = GetParam();
   EXPECT_EQ(Utf8ToUtf16(c.bytes), c.text);
-  const auto len = Utf16LengthOfUtf8(c.bytes);
-  ASSERT_EQ(len.has_value(), c.text.has_value());
-  if (len) {
-    EXPECT_EQ(*len, c.text->size());
-  }
+  ExpectEveryPathGives(c.bytes, c.text, c.name);
 }
 
 // Boundaries of every sequence length and every kind of flaw.
@@ -61,8 +72,10 @@ INSTANTIATE_TEST_SUITE_P(
                     Utf8Case{"FlawAtEndRejectsAll", {0x61, 0x62, 0x63, 0xC3}, std::nullopt}),
     testutil::CaseName());
 
-// Long ASCII runs are read eight bytes at a time: a character or a flaw at
-// every place of such a run, and runs that end at every place of a word.
+// Runs of ASCII are read eight or sixteen bytes at a time, and the text is
+// written a block of 1024 code units at a time: a character or a flaw at
+// every place of two vectors' worth of ASCII, and runs that end at every
+// place of a vector, give what the character or flaw gives alone.
 TEST(Utf8LongRuns, CharactersAndFlawsAtEveryOffset) {
   struct Insert {
     const char* name;
@@ -71,16 +84,20 @@ TEST(Utf8LongRuns, CharactersAndFlawsAtEveryOffset) {
   };
   const Insert inserts[] = {
       {"two bytes", {0xC3, 0xA9}, u"\u00E9"},
+      {"three bytes", {0xE2, 0x82, 0xAC}, u"\u20AC"},
       {"four bytes", {0xF0, 0x9F, 0x98, 0x80}, u"\U0001F600"},
+      {"zero byte", {0x00}, std::u16string(1, u'\0')},
+      {"delete", {0x7F}, u"\x7F"},
       {"stray continuation", {0x80}, std::nullopt},
       {"byte FF", {0xFF}, std::nullopt},
+      {"overlong", {0xC0, 0xAF}, std::nullopt},
+      {"surrogate", {0xED, 0xA0, 0x80}, std::nullopt},
       {"cut short", {0xE2, 0x82}, std::nullopt},
       {"nothing", {}, u""},
   };
   for (const Insert& insert : inserts) {
-    for (std::size_t before = 0; before <= 20; ++before) {
-      for (const std::size_t after :
-           {std::size_t{0}, std::size_t{1}, std::size_t{7}, std::size_t{8}, std::size_t{17}}) {
+    for (std::size_t before = 0; before <= 40; ++before) {
+      for (const std::size_t after : {0UL, 1UL, 7UL, 8UL, 15UL, 16UL, 17UL, 31UL, 33UL}) {
         Bytes bytes(before, 'a');
         bytes.insert(bytes.end(), insert.bytes.begin(), insert.bytes.end());
         bytes.insert(bytes.end(), after, 'z');
@@ -90,15 +107,93 @@ TEST(Utf8LongRuns, CharactersAndFlawsAtEveryOffset) {
         }
         // A cut-short sequence at the very end is the flaw; followed by
         // ASCII it is a bad continuation: rejected either way.
-        EXPECT_EQ(Utf8ToUtf16(bytes), expected) << insert.name << " " << before << "+" << after;
-        const auto length = Utf16LengthOfUtf8(bytes);
-        EXPECT_EQ(length.has_value(), expected.has_value()) << insert.name << " " << before;
-        if (length && expected) {
-          EXPECT_EQ(*length, expected->size());
-        }
+        const std::string what =
+            std::string(insert.name) + " " + std::to_string(before) + "+" + std::to_string(after);
+        EXPECT_EQ(Utf8ToUtf16(bytes), expected) << what;
+        ExpectEveryPathGives(bytes, expected, what);
       }
     }
   }
+}
+
+// Where a block of the text ends, a sequence may be cut by it: a surrogate
+// pair whose second half falls past the block, or a sequence that begins
+// in one block and is checked in the next.
+TEST(Utf8LongRuns, SequencesAcrossBlocks) {
+  const std::u16string pair = u"\U0001F600";
+  for (const std::size_t block : {std::size_t{1024}, std::size_t{2048}}) {
+    for (std::size_t before = block - 20; before <= block + 20; ++before) {
+      Bytes bytes(before, 'a');
+      for (int k = 0; k < 3; ++k) bytes.insert(bytes.end(), {0xF0, 0x9F, 0x98, 0x80, 0xC3, 0xA9});
+      bytes.insert(bytes.end(), 40, 'z');
+      std::u16string expected(before, u'a');
+      for (int k = 0; k < 3; ++k) expected += pair + u"\u00E9";
+      expected += std::u16string(40, u'z');
+      ExpectEveryPathGives(bytes, expected, "before " + std::to_string(before));
+      EXPECT_EQ(Utf8ToUtf16(bytes), expected) << before;
+      bytes.back() = 0xC3;  // cut short at the very end
+      ExpectEveryPathGives(bytes, std::nullopt, "cut, before " + std::to_string(before));
+    }
+  }
+}
+
+// Random texts of ASCII runs of every length, characters of every length and
+// flaws now and then: every path gives what the reference gives.
+TEST(Utf8LongRuns, RandomTextsAgreeWithTheReference) {
+  std::mt19937 random(24);
+  const std::vector<Bytes> pieces = {
+      {0xC3, 0xA4},
+      {0xDF, 0xBF},
+      {0xE0, 0xA0, 0x80},
+      {0xED, 0x9F, 0xBF},
+      {0xEF, 0xBB, 0xBF},
+      {0xF0, 0x90, 0x80, 0x80},
+      {0xF4, 0x8F, 0xBF, 0xBF},
+      {0x00},
+      {0x7F},
+  };
+  const std::vector<Bytes> flaws = {{0x80},
+                                    {0xC0, 0x80},
+                                    {0xC1},
+                                    {0xF5},
+                                    {0xFF},
+                                    {0xE0, 0x9F, 0xBF},
+                                    {0xED, 0xA0, 0x80},
+                                    {0xF4, 0x90, 0x80, 0x80},
+                                    {0xE2, 0x82},
+                                    {0xF0, 0x9F, 0x98}};
+  int rejected = 0;
+  for (int round = 0; round < 3000; ++round) {
+    Bytes bytes;
+    const auto length = std::uniform_int_distribution<std::size_t>(0, 3000)(random);
+    const bool flawed = round % 3 == 0;
+    while (bytes.size() < length) {
+      const auto what = std::uniform_int_distribution<int>(0, 9)(random);
+      if (what < 6) {
+        const auto run = std::uniform_int_distribution<std::size_t>(0, 70)(random);
+        for (std::size_t k = 0; k < run; ++k) {
+          bytes.push_back(
+              static_cast<std::uint8_t>(std::uniform_int_distribution<int>(0, 0x7F)(random)));
+        }
+      } else {
+        const Bytes& piece =
+            pieces[std::uniform_int_distribution<std::size_t>(0, pieces.size() - 1)(random)];
+        bytes.insert(bytes.end(), piece.begin(), piece.end());
+      }
+    }
+    if (flawed) {
+      const Bytes& flaw =
+          flaws[std::uniform_int_distribution<std::size_t>(0, flaws.size() - 1)(random)];
+      const auto at = std::uniform_int_distribution<std::size_t>(0, bytes.size())(random);
+      bytes.insert(bytes.begin() + static_cast<std::ptrdiff_t>(at), flaw.begin(), flaw.end());
+    }
+    const auto reference = text_paths::Utf8ToUtf16Reference(bytes);
+    if (!reference) ++rejected;
+    ExpectEveryPathGives(bytes, reference, "round " + std::to_string(round));
+    EXPECT_EQ(Utf8ToUtf16(bytes), reference) << round;
+  }
+  // Most flawed texts are rejected, so rejections are compared too.
+  EXPECT_GT(rejected, 800);
 }
 
 TEST(Utf16ToUtf8, RoundTripsAndReplacesLoneSurrogates) {

@@ -86,14 +86,24 @@ def _run_to_end(command, env, timeout):
         return status, out.read().decode("utf-8", "replace")
 
 
+# The Windows versions a prefix can be set to report (Wine's names for them,
+# as in HKCU\Software\Wine "Version"), with the version number
+# `cmd /c ver` then shows. A new prefix of Wine 8 reports Windows 7; Wine 9
+# made Windows 10 the default.
+WINDOWS_VERSIONS = {"winxp64": "5.2", "vista": "6.0", "win7": "6.1", "win8": "6.2",
+                    "win81": "6.3", "win10": "10.0"}
+
+
 class WinePrefix:
     """A Wine prefix at `path` (made when it does not exist yet) and its
     server, started here and kept until close(). `display` is the X display
     of its windows; `locale` the locale variables it runs with (LANG=C.UTF-8
-    by default, which gives code page 1252). `env` is the environment for
-    its programs."""
+    by default, which gives code page 1252). `windows_version` (by default
+    $OSTRIVANE_WINE_WINDOWS_VERSION, else Wine's own default) is the Windows
+    version its programs are told, one of WINDOWS_VERSIONS. `env` is the
+    environment for its programs."""
 
-    def __init__(self, path, display=None, locale=None, timeout=120):
+    def __init__(self, path, display=None, locale=None, timeout=120, windows_version=None):
         self.path = path
         # The server works in the prefix's folder.
         os.makedirs(path, exist_ok=True)
@@ -122,6 +132,29 @@ class WinePrefix:
         if status != 0:
             self.close()
             raise RuntimeError("the Wine prefix %s did not start (status %d)" % (path, status))
+        if windows_version is None:
+            windows_version = os.environ.get("OSTRIVANE_WINE_WINDOWS_VERSION") or None
+        if windows_version is not None:
+            self._set_windows_version(windows_version, timeout)
+
+    def _set_windows_version(self, version, timeout):
+        """Sets the Windows version the prefix reports (programs started
+        afterwards are told it); `cmd /c ver` must then show its number."""
+        if version not in WINDOWS_VERSIONS:
+            self.close()
+            raise ValueError("not a Windows version Wine knows here: %r (one of %s)"
+                             % (version, ", ".join(WINDOWS_VERSIONS)))
+        status, _ = _run_to_end([WINE, "reg", "add", "HKCU\\Software\\Wine", "/v", "Version",
+                                 "/d", version, "/f"], self.env, timeout)
+        shown = ""
+        if status == 0:
+            status, shown = _run_to_end([WINE, "cmd", "/c", "ver"], self.env, timeout)
+        number = WINDOWS_VERSIONS[version]
+        if status != 0 or ("Windows %s." % number) not in shown:
+            self.close()
+            raise RuntimeError("the Wine prefix %s does not report %s (%s): %r"
+                               % (self.path, version, number, shown.strip()))
+        print("Wine reports Windows %s (%s)" % (number, version), flush=True)
 
     def command(self, exe, *args):
         """The command list that runs the Windows program `exe` here."""
