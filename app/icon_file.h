@@ -26,4 +26,9 @@ std::vector<std::uint8_t> EncodeIconFile(const std::vector<TBitmap32>& images);
 // kProgramIconFileSizes.
 std::vector<std::uint8_t> ProgramIconFile();
 
+// Appends a 16- or 32-bit field in the little-endian order of the Windows
+// picture files (.ico, .bmp).
+void PutLittleEndian16(std::vector<std::uint8_t>& out, std::uint32_t value);
+void PutLittleEndian32(std::vector<std::uint8_t>& out, std::uint32_t value);
+
 }  // namespace ostrivane

@@ -2,6 +2,8 @@
 
 #include <stdexcept>
 
+#include "app/icon_file.h"
+
 namespace ostrivane {
 namespace {
 
@@ -19,16 +21,6 @@ std::uint32_t BlendColors(std::uint32_t a, std::uint32_t b, std::uint32_t weight
     color |= Blend(Channel(a, shift), Channel(b, shift), weight, scale) << shift;
   }
   return color;
-}
-
-void Put16(std::vector<std::uint8_t>& out, std::uint32_t value) {
-  out.push_back(static_cast<std::uint8_t>(value & 0xFFU));
-  out.push_back(static_cast<std::uint8_t>((value >> 8) & 0xFFU));
-}
-
-void Put32(std::vector<std::uint8_t>& out, std::uint32_t value) {
-  Put16(out, value & 0xFFFFU);
-  Put16(out, value >> 16);
 }
 
 }  // namespace
@@ -72,21 +64,21 @@ std::vector<std::uint8_t> EncodeBitmapFile(const TBitmap32& image) {
   // BITMAPFILEHEADER
   out.push_back('B');
   out.push_back('M');
-  Put32(out, kHeaders + rowSize * height);
-  Put32(out, 0);
-  Put32(out, kHeaders);
+  PutLittleEndian32(out, kHeaders + rowSize * height);
+  PutLittleEndian32(out, 0);
+  PutLittleEndian32(out, kHeaders);
   // BITMAPINFOHEADER: bottom-up rows, 24 bits, uncompressed, 72 dpi.
-  Put32(out, 40);
-  Put32(out, width);
-  Put32(out, height);
-  Put16(out, 1);
-  Put16(out, 24);
-  Put32(out, 0);
-  Put32(out, rowSize * height);
-  Put32(out, 2835);
-  Put32(out, 2835);
-  Put32(out, 0);
-  Put32(out, 0);
+  PutLittleEndian32(out, 40);
+  PutLittleEndian32(out, width);
+  PutLittleEndian32(out, height);
+  PutLittleEndian16(out, 1);
+  PutLittleEndian16(out, 24);
+  PutLittleEndian32(out, 0);
+  PutLittleEndian32(out, rowSize * height);
+  PutLittleEndian32(out, 2835);
+  PutLittleEndian32(out, 2835);
+  PutLittleEndian32(out, 0);
+  PutLittleEndian32(out, 0);
   for (int y = image.Height - 1; y >= 0; --y) {
     for (int x = 0; x < image.Width; ++x) {
       const std::uint32_t pixel = image.At(x, y);
