@@ -32,7 +32,8 @@ class IFirewall {
   // firewall's settings stand now. Never throws: any failure is NotKnown.
   [[nodiscard]] virtual TFirewallVerdict Verdict() noexcept = 0;
   // Starts letting this program through (on Windows: the firewall tool
-  // beside the program, run elevated, which asks the user). Returns at once;
+  // beside the program, which asks the user for administrator rights in its
+  // own process). Returns at once, without waiting for the user;
   // `done` runs later on the main thread once that attempt has ended, however
   // it ended (done, refused, failed to start), and never from inside Allow.
   virtual void Allow(std::function<void()> done) = 0;

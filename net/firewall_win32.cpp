@@ -1,11 +1,10 @@
 // Windows Defender Firewall through its COM objects (INetFwPolicy2): read by
 // anyone, changed by an administrator only. And the program's way to let
-// itself through: the firewall tool beside it, started elevated.
+// itself through: the firewall tool beside it, which gets itself elevated.
 #include <windows.h>
 // Before <netfw.h>, so that its GUIDs are defined here.
 #include <initguid.h>
 #include <netfw.h>
-#include <shellapi.h>
 
 #include <array>
 #include <functional>
@@ -315,7 +314,7 @@ std::wstring ProgramFolder() {
   return path.substr(0, path.find_last_of(L'\\') + 1);
 }
 
-// How often the main thread looks whether the elevated tool has ended.
+// How often the main thread looks whether the firewall tool has ended.
 constexpr UINT kPollMs = 250;
 
 class WindowsFirewall final : public IFirewall {
@@ -332,17 +331,21 @@ class WindowsFirewall final : public IFirewall {
   }
 
   void Allow(std::function<void()> done) override {
+    // The tool asks for administrator rights itself (--elevate) and waits
+    // for the user's answer in its own process: this thread only starts it,
+    // and goes on with its messages.
     const std::wstring tool = ProgramFolder() + L"lvx-firewall.exe";
-    SHELLEXECUTEINFOW info{};
-    info.cbSize = sizeof info;
-    info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI;
-    info.lpVerb = L"runas";
-    info.lpFile = tool.c_str();
-    info.lpParameters = L"allow";
-    info.nShow = SW_HIDE;
-    // Returns once the user has answered the elevation prompt (refused: it
-    // fails with ERROR_CANCELLED); the listener relays on meanwhile.
-    const HANDLE process = ShellExecuteExW(&info) ? info.hProcess : nullptr;
+    // A path holds no quote, and does not end in a backslash.
+    std::wstring line = L"\"" + tool + L"\" allow --elevate";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION started{};
+    HANDLE process = nullptr;
+    if (CreateProcessW(tool.c_str(), line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW,
+                       nullptr, nullptr, &startup, &started)) {
+      CloseHandle(started.hThread);
+      process = started.hProcess;
+    }
     // A timer of the thread, without a window: its procedure runs on this
     // thread from the message loop, so `done` runs there, never from here.
     const UINT_PTR timer = SetTimer(nullptr, 0, kPollMs, &WindowsFirewall::OnTimer);

@@ -5,6 +5,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "net/firewall_rules.h"
 #include "tools/lvx_firewall_platform.h"
@@ -20,7 +21,7 @@ using cli::UsageError;
 
 using firewall_tool::TCommand;
 
-constexpr std::string_view kUsage = R"(Usage: lvx-firewall COMMAND [--program PATH]
+constexpr std::string_view kUsage = R"(Usage: lvx-firewall COMMAND [--program PATH] [--elevate]
 
 Looks at Windows Defender Firewall for the relay: whether remote commands
 (inbound UDP to port 19151) reach its program, and lets them through.
@@ -42,25 +43,30 @@ Commands:
 Options:
   --program PATH   the relay's program (default: Ostrivane.exe beside this
                    tool)
+  --elevate        for allow and remove without administrator rights: ask
+                   for them (Windows shows its elevation prompt) and run
+                   the command again with them; the exit status is that
+                   run's, and its lines are not shown. Refused, the exit
+                   status is 5. As administrator the command simply runs.
   --help           show this text
 
 Exit status:
   status:         0 allowed, 3 blocked, 4 not known
   allow, remove:  0 done (the rules read again show it), 5 needs
-                  administrator rights
+                  administrator rights (or the elevation prompt was refused)
   all:            1 runtime failure, 2 usage error
 )";
 
 constexpr cli::OptionSpec kOptions[] = {
-    {"status", false},
-    {"allow", false},
-    {"remove", false},
-    {"--program", true},
+    {"status", false},   {"allow", false},     {"remove", false},
+    {"--program", true}, {"--elevate", false},
 };
 
 struct Options {
   TCommand command = TCommand::Status;
   std::u16string program;
+  bool elevate = false;
+  std::vector<std::string> elevatedArgs;  // for the elevated run
 };
 
 struct ParseResult {
@@ -83,6 +89,10 @@ ParseResult ParseArguments(std::span<const std::string> args) {
       program = option.value;
       continue;
     }
+    if (option.name == "--elevate") {
+      options.elevate = true;
+      continue;
+    }
     if (command) return {std::nullopt, UsageError("give one command: status, allow or remove")};
     command = option.name == "status"  ? TCommand::Status
               : option.name == "allow" ? TCommand::Allow
@@ -90,21 +100,31 @@ ParseResult ParseArguments(std::span<const std::string> args) {
   }
   if (!command) return {std::nullopt, UsageError("give a command: status, allow or remove")};
   options.command = *command;
+  std::optional<std::u16string> givenProgram;
   if (program) {
-    const std::optional<std::u16string> full = platform::FullPath(*program);
-    if (!full) return {std::nullopt, UsageError("'" + *program + "' is not a usable path")};
-    options.program = *full;
+    givenProgram = platform::FullPath(*program);
+    if (!givenProgram) return {std::nullopt, UsageError("'" + *program + "' is not a usable path")};
+    options.program = *givenProgram;
   } else {
     options.program = platform::ProgramBesideTool();
   }
+  options.elevatedArgs = firewall_tool::ElevatedArguments(options.command, givenProgram);
   return {options, kExitOk};
 }
 
+class SystemElevation final : public firewall_tool::IElevation {
+ public:
+  bool RunsAsAdministrator() override { return platform::RunsAsAdministrator(); }
+  platform::ElevatedRun RunElevated(const std::vector<std::string>& args) override {
+    return platform::RunElevated(args);
+  }
+};
+
 int Run(const Options& options) {
   const std::unique_ptr<firewall::IFirewallPolicy> policy = firewall::DefaultFirewallPolicy();
-  const firewall_tool::Outcome outcome = firewall_tool::RunCommand(
-      options.command, options.program, *policy,
-      options.command != TCommand::Status && platform::RunsAsAdministrator());
+  SystemElevation elevation;
+  const firewall_tool::Outcome outcome = firewall_tool::RunTool(
+      options.command, options.program, options.elevate, options.elevatedArgs, *policy, elevation);
   platform::WriteStandardOutput(outcome.out);
   if (!outcome.complaint.empty()) cli::Complain(outcome.complaint);
   return outcome.exitCode;

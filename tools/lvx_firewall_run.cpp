@@ -80,12 +80,86 @@ Outcome Change(TCommand command, const std::u16string& program, firewall::IFirew
   return outcome;
 }
 
+Outcome ElevationRefused(TCommand command) {
+  Outcome outcome;
+  outcome.exitCode = kExitNeedsAdministrator;
+  outcome.complaint = std::string(command == TCommand::Allow ? "allow" : "remove") +
+                      " needs administrator rights, and the request for them was refused: "
+                      "nothing was changed";
+  return outcome;
+}
+
 }  // namespace
 
 Outcome RunCommand(TCommand command, const std::u16string& program,
                    firewall::IFirewallPolicy& policy, bool administrator) {
   if (command == TCommand::Status) return Status(policy, program);
   return Change(command, program, policy, administrator);
+}
+
+std::vector<std::string> ElevatedArguments(TCommand command,
+                                           const std::optional<std::u16string>& givenProgram) {
+  std::vector<std::string> args;
+  switch (command) {
+    case TCommand::Status:
+      args.emplace_back("status");
+      break;
+    case TCommand::Allow:
+      args.emplace_back("allow");
+      break;
+    case TCommand::Remove:
+      args.emplace_back("remove");
+      break;
+  }
+  if (givenProgram) {
+    args.emplace_back("--program");
+    args.push_back(Utf16ToUtf8(*givenProgram));
+  }
+  return args;
+}
+
+Outcome RunTool(TCommand command, const std::u16string& program, bool elevate,
+                const std::vector<std::string>& elevatedArgs, firewall::IFirewallPolicy& policy,
+                IElevation& elevation) {
+  if (command == TCommand::Status) return RunCommand(command, program, policy, false);
+  const bool administrator = elevation.RunsAsAdministrator();
+  if (administrator || !elevate) return RunCommand(command, program, policy, administrator);
+  const platform::ElevatedRun run = elevation.RunElevated(elevatedArgs);
+  switch (run.end) {
+    case platform::TElevatedEnd::Ended: {
+      // Its lines went to its own (hidden) console; its exit status is ours.
+      Outcome outcome;
+      outcome.exitCode = run.exitCode;
+      return outcome;
+    }
+    case platform::TElevatedEnd::Refused:
+      return ElevationRefused(command);
+    case platform::TElevatedEnd::Failed:
+      break;
+  }
+  return Fail(Outcome{}, "cannot run with administrator rights: " + run.error);
+}
+
+std::string QuoteArgument(std::string_view arg) {
+  if (!arg.empty() && arg.find_first_of(" \t\n\v\"") == std::string_view::npos) {
+    return std::string(arg);
+  }
+  std::string quoted = "\"";
+  std::size_t backslashes = 0;
+  for (const char c : arg) {
+    if (c == '\\') {
+      ++backslashes;
+      continue;
+    }
+    // Backslashes before a quote are doubled, and the quote escaped.
+    quoted.append(c == '"' ? backslashes * 2 + 1 : backslashes, '\\');
+    backslashes = 0;
+    quoted += c;
+  }
+  // Backslashes before the closing quote are doubled.
+  quoted.append(backslashes * 2, '\\');
+  quoted += '"';
+  return quoted;
 }
 
 }  // namespace ostrivane::firewall_tool

@@ -1,11 +1,13 @@
 // lvx-firewall's commands against the fake policy: the lines, complaints and
 // exit codes for what Wine cannot show (a blocked verdict, a standard user,
-// a firewall that refuses or forgets a change).
+// a firewall that refuses or forgets a change, the elevation prompt).
 #include "tools/lvx_firewall_run.h"
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "net/firewall_rules_fake.h"
 
@@ -128,6 +130,149 @@ TEST(LvxFirewallRun, ChangesThatCannotBeMade) {
     EXPECT_EQ(outcome.exitCode, c.exitCode);
     EXPECT_EQ(outcome.complaint, c.complaint);
     EXPECT_EQ(policy.Settings().rules.size(), 2U) << "nothing changed";
+  }
+}
+
+// The process's rights and the elevation prompt's answer, as a test sets them.
+class FakeElevation final : public IElevation {
+ public:
+  bool administrator = false;
+  platform::ElevatedRun answer;
+  std::vector<std::vector<std::string>> runs;  // the arguments of each elevated run
+
+  bool RunsAsAdministrator() override { return administrator; }
+  platform::ElevatedRun RunElevated(const std::vector<std::string>& args) override {
+    runs.push_back(args);
+    return answer;
+  }
+};
+
+// --elevate: who runs the command (this process, or the elevated run), and
+// what the tool then answers.
+TEST(LvxFirewallRun, ElevateRunsTheCommandWithAdministratorRights) {
+  using platform::TElevatedEnd;
+  const std::vector<std::string> elevatedArgs = {"allow", "--program", "C:\\Relay\\Ostrivane.exe"};
+  struct Case {
+    std::string_view name;
+    TCommand command;
+    bool elevate, administrator;
+    platform::ElevatedRun answer;
+    bool ranHere, ranElevated;
+    int exitCode;
+    std::string complaint;
+  };
+  for (const Case& c : {
+           Case{"AdministratorRunsHere", TCommand::Allow, true, true, {}, true, false, 0, ""},
+           Case{"AdministratorWithoutElevate",
+                TCommand::Remove,
+                false,
+                true,
+                {},
+                true,
+                false,
+                0,
+                ""},
+           Case{"ElevatedRunDone",
+                TCommand::Allow,
+                true,
+                false,
+                {TElevatedEnd::Ended, 0, ""},
+                false,
+                true,
+                0,
+                ""},
+           Case{"ElevatedRunsExitStatusPassedOn",
+                TCommand::Allow,
+                true,
+                false,
+                {TElevatedEnd::Ended, 1, ""},
+                false,
+                true,
+                1,
+                ""},
+           Case{"ElevatedRunNeedsAdministratorStill",
+                TCommand::Remove,
+                true,
+                false,
+                {TElevatedEnd::Ended, 5, ""},
+                false,
+                true,
+                5,
+                ""},
+           Case{"PromptRefused",
+                TCommand::Allow,
+                true,
+                false,
+                {TElevatedEnd::Refused, 0, ""},
+                false,
+                true,
+                kExitNeedsAdministrator,
+                "allow needs administrator rights, and the request for them was refused: "
+                "nothing was changed"},
+           Case{"ElevatedRunFailedToStart",
+                TCommand::Remove,
+                true,
+                false,
+                {TElevatedEnd::Failed, 0, "Windows error 2"},
+                false,
+                true,
+                1,
+                "cannot run with administrator rights: Windows error 2"},
+           Case{"StandardUserWithoutElevate",
+                TCommand::Allow,
+                false,
+                false,
+                {},
+                false,
+                false,
+                kExitNeedsAdministrator,
+                "allow" + std::string(kNeedsAdministrator)},
+           Case{"StatusNeverElevates", TCommand::Status, true, false, {}, false, false, 3, ""},
+       }) {
+    SCOPED_TRACE(c.name);
+    FakeFirewallPolicy policy(PublicOnly(true, {PromptBlockRule()}));
+    FakeElevation elevation;
+    elevation.administrator = c.administrator;
+    elevation.answer = c.answer;
+    const Outcome outcome =
+        RunTool(c.command, kProgram, c.elevate, elevatedArgs, policy, elevation);
+    EXPECT_EQ(outcome.exitCode, c.exitCode);
+    EXPECT_EQ(outcome.complaint, c.complaint);
+    // Run here, allow leaves the tool's rule alone, and remove has none to
+    // remove: either way the lines say what it did.
+    EXPECT_EQ(!outcome.out.empty(), c.ranHere || c.command == TCommand::Status);
+    const bool changed = policy.Settings().rules.size() != 1U ||
+                         policy.Settings().rules[0].action != firewall::TAction::Block;
+    EXPECT_EQ(changed, c.ranHere && c.command == TCommand::Allow);
+    if (c.ranElevated) {
+      ASSERT_EQ(elevation.runs.size(), 1U);
+      EXPECT_EQ(elevation.runs[0], elevatedArgs);
+    } else {
+      EXPECT_TRUE(elevation.runs.empty());
+    }
+  }
+}
+
+TEST(LvxFirewallRun, TheElevatedRunsArguments) {
+  EXPECT_EQ(ElevatedArguments(TCommand::Allow, std::nullopt), std::vector<std::string>{"allow"});
+  EXPECT_EQ(ElevatedArguments(TCommand::Remove, u"C:\\Program Files\\R\u00E4lay\\Ostrivane.exe"),
+            (std::vector<std::string>{"remove", "--program",
+                                      "C:\\Program Files\\R\xC3\xA4lay\\Ostrivane.exe"}));
+  // Read back by CommandLineToArgvW as given.
+  struct Case {
+    std::string_view arg, quoted;
+  };
+  for (const Case& c : {
+           Case{"allow", "allow"},
+           Case{"", R"("")"},
+           Case{R"(C:\Relay\Ostrivane.exe)", R"(C:\Relay\Ostrivane.exe)"},
+           Case{R"(C:\Program Files\Relay\Ostrivane.exe)",
+                R"("C:\Program Files\Relay\Ostrivane.exe")"},
+           Case{R"(C:\My Relay\)", R"("C:\My Relay\\")"},
+           Case{R"(a\"b c)", R"("a\\\"b c")"},
+           Case{"tab\there", "\"tab\there\""},
+       }) {
+    EXPECT_EQ(QuoteArgument(c.arg), c.quoted) << c.arg;
   }
 }
 

@@ -32,6 +32,8 @@ TEST(LvxFirewall, UsageAndItsErrors) {
   const auto help = Firewall({"--help"});
   EXPECT_EQ(help.exitCode, 0);
   EXPECT_THAT(help.out, HasSubstr("status:         0 allowed, 3 blocked, 4 not known"));
+  EXPECT_THAT(help.out,
+              HasSubstr("\n  --elevate        for allow and remove without administrator"));
   struct UsageCase {
     std::vector<std::string> args;
     std::string message;
@@ -63,20 +65,29 @@ TEST(LvxFirewall, StatusUnderWineIsNotKnown) {
 }
 
 // Wine's firewall accepts the rule and keeps nothing: the tool reads the
-// rules again and says so.
+// rules again and says so. With --elevate the same: an administrator (as
+// every process under Wine is) runs the command itself, with its lines.
 TEST(LvxFirewall, AllowAndRemoveUnderWine) {
   if (!UnderWine()) GTEST_SKIP() << "a test does not change this machine's firewall";
-  const auto allow = Firewall({"allow", "--program", "C:\\Relay\\Ostrivane.exe"});
-  EXPECT_EQ(allow.exitCode, 1);
-  EXPECT_EQ(allow.out,
-            "added \"Ostrivane\" (allow inbound, UDP port 19151, program C:\\Relay\\Ostrivane.exe, "
-            "all profiles, from LocalSubnet)\n");
-  EXPECT_EQ(allow.err,
-            "lvx-firewall: allow did not take effect: the firewall did not keep the rule "
-            "\"Ostrivane\"\n");
-  const auto remove = Firewall({"remove"});
-  EXPECT_EQ(remove.exitCode, 0) << remove.err;
-  EXPECT_EQ(remove.out, "no rule \"Ostrivane\" to remove\n");
+  for (const std::vector<std::string>& extra :
+       {std::vector<std::string>{}, std::vector<std::string>{"--elevate"}}) {
+    SCOPED_TRACE(extra.empty() ? "as given" : "--elevate");
+    std::vector<std::string> args = {"allow", "--program", "C:\\Relay\\Ostrivane.exe"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    const auto allow = Firewall(args);
+    EXPECT_EQ(allow.exitCode, 1);
+    EXPECT_EQ(allow.out,
+              "added \"Ostrivane\" (allow inbound, UDP port 19151, program "
+              "C:\\Relay\\Ostrivane.exe, all profiles, from LocalSubnet)\n");
+    EXPECT_EQ(allow.err,
+              "lvx-firewall: allow did not take effect: the firewall did not keep the rule "
+              "\"Ostrivane\"\n");
+    args = {"remove"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    const auto remove = Firewall(args);
+    EXPECT_EQ(remove.exitCode, 0) << remove.err;
+    EXPECT_EQ(remove.out, "no rule \"Ostrivane\" to remove\n");
+  }
 }
 
 }  // namespace
