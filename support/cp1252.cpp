@@ -69,28 +69,30 @@ constexpr std::array<char16_t, 32> kHighControls = {
 
 using text_paths::Path;
 
+// Four code units at once while they are ASCII: the low bytes of the four
+// 16-bit lanes of one 64-bit word gather into four bytes.
+void NarrowFour(const char16_t* in, char* out) noexcept {
+  if constexpr (std::endian::native == std::endian::little) {
+    constexpr std::uint64_t kAboveAscii = 0xFF80FF80FF80FF80U;
+    std::uint64_t units = 0;
+    std::memcpy(&units, in, sizeof units);
+    if ((units & kAboveAscii) == 0) {
+      units = (units | (units >> 8U)) & 0x0000FFFF0000FFFFU;
+      units = (units | (units >> 16U)) & 0x00000000FFFFFFFFU;
+      const auto four = static_cast<std::uint32_t>(units);
+      std::memcpy(out, &four, sizeof four);
+      return;
+    }
+  }
+  for (std::size_t k = 0; k < 4; ++k) out[k] = static_cast<char>(kLookup[in[k]]);
+}
+
 // Converts the `count` code units at in into as many bytes at out. Each path
 // takes ASCII a group at a time and a group that holds anything else
 // through the table.
 void NarrowPortable(const char16_t* in, std::size_t count, char* out) noexcept {
   std::size_t i = 0;
-  if constexpr (std::endian::native == std::endian::little) {
-    // Four code units at a time while they are ASCII: the low bytes of the
-    // four 16-bit lanes of one 64-bit word gather into four bytes.
-    constexpr std::uint64_t kAboveAscii = 0xFF80FF80FF80FF80U;
-    for (; count - i >= 4; i += 4) {
-      std::uint64_t units = 0;
-      std::memcpy(&units, in + i, sizeof units);
-      if ((units & kAboveAscii) != 0) {
-        for (std::size_t k = i; k < i + 4; ++k) out[k] = static_cast<char>(kLookup[in[k]]);
-        continue;
-      }
-      units = (units | (units >> 8U)) & 0x0000FFFF0000FFFFU;
-      units = (units | (units >> 16U)) & 0x00000000FFFFFFFFU;
-      const auto four = static_cast<std::uint32_t>(units);
-      std::memcpy(out + i, &four, sizeof four);
-    }
-  }
+  for (; count - i >= 4; i += 4) NarrowFour(in + i, out + i);
   for (; i < count; ++i) out[i] = static_cast<char>(kLookup[in[i]]);
 }
 
@@ -109,7 +111,7 @@ void NarrowSse2(const char16_t* in, std::size_t count, char* out) noexcept {
     const __m128i high = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i + 8));
     const __m128i above = _mm_and_si128(_mm_or_si128(low, high), aboveAscii);
     if (_mm_movemask_epi8(_mm_cmpeq_epi16(above, zero)) != 0xFFFF) {
-      NarrowPortable(in + i, 16, out + i);
+      for (std::size_t k = 0; k < 16; k += 4) NarrowFour(in + i + k, out + i + k);
       continue;
     }
     _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_packus_epi16(low, high));
