@@ -219,11 +219,11 @@ def run_load(load, remote, endpoint, mode, size, first, count, budget):
     """relay-load's run of `mode`: (received, lost, elapsed ns, p50 ns, p99 ns)."""
     if not harness.inside_own_namespace():
         raise RuntimeError("sending outside a namespace of our own")
-    spec = {"closed": "closed", "window": "window:%d" % WINDOW,
-            "paced": "paced:%d" % PACE_PER_SECOND}[mode]
+    mode_arg = {"closed": "closed", "window": "window:%d" % WINDOW,
+                "paced": "paced:%d" % PACE_PER_SECOND}[mode]
     sender, reader = remote.sock.fileno(), endpoint.sock.fileno()
     done = subprocess.run(
-        [load, str(sender), str(reader), spec, str(size), str(count), str(first),
+        [load, str(sender), str(reader), mode_arg, str(size), str(count), str(first),
          str(max(1, int(round(budget))))],
         pass_fds=(sender, reader), stdin=subprocess.DEVNULL, capture_output=True, text=True,
         env=dict(os.environ, OSTRIVANE_RELAY_BENCH_NS="1"), timeout=budget + count / PACE_PER_SECOND + 60)
