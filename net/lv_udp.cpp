@@ -28,6 +28,21 @@ std::optional<LocalAddress> FirstIPv4Address(const std::vector<LocalAddress>& ad
 
 // --- listener thread -------------------------------------------------------
 
+void TReadAhead::Missed() noexcept {
+  penalty_ = std::clamp(penalty_ * 2, 1, kMaxWaitsAfterMiss);
+  waitsLeft_ = penalty_;
+  armed_ = false;
+}
+
+void TReadAhead::Consumed(bool readFirst) noexcept {
+  armed_ = true;
+  if (readFirst) {
+    penalty_ = 0;
+  } else if (waitsLeft_ > 0) {
+    --waitsLeft_;
+  }
+}
+
 TMulticastListenerThread::TMulticastListenerThread(TMulticastClient& client,
                                                    TSocketBinding& binding)
     : client_(client), binding_(binding) {}
@@ -58,13 +73,22 @@ void TMulticastListenerThread::WaitFor() {
 void TMulticastListenerThread::Execute() {
   IUdpSocket& socket = *binding_.Socket;
   std::vector<std::uint8_t> buffer(kReceiveBufferSize);
+  TReadAhead ahead;
   while (!Stopped()) {
-    const auto ready = socket.WaitForDatagram(kListenerWait);
-    if (ready == IUdpSocket::WaitResult::Closed) break;
-    if (ready == IUdpSocket::WaitResult::Timeout) continue;
-    if (Stopped()) break;
+    const bool readFirst = ahead.ReadFirst();
+    if (!readFirst) {
+      const auto ready = socket.WaitForDatagram(kListenerWait);
+      if (ready == IUdpSocket::WaitResult::Closed) break;
+      if (ready == IUdpSocket::WaitResult::Timeout) continue;
+      if (Stopped()) break;
+    }
     const auto read = socket.Read(buffer);
     if (read.status == IUdpSocket::ReadStatus::Failed) break;
+    if (read.status == IUdpSocket::ReadStatus::Empty) {
+      if (readFirst) ahead.Missed();
+      continue;
+    }
+    ahead.Consumed(readFirst);
     // A datagram that does not fit the buffer is dropped whole, and an empty
     // one carries nothing to hand over.
     if (read.status == IUdpSocket::ReadStatus::Dropped || read.size == 0) continue;

@@ -41,6 +41,28 @@ struct TSocketBinding {
   [[nodiscard]] bool HandleAllocated() const noexcept { return Socket && Socket->IsOpen(); }
 };
 
+// Whether the listener reads before it waits. Under a burst the next
+// datagram is already there when the last one has been handed over, and
+// reading it at once saves a wait. When a read finds nothing, the listener
+// waits first again for a number of datagrams that doubles with each such
+// miss, up to kMaxWaitsAfterMiss, so that traffic of one datagram at a time
+// pays for a missed read only now and then.
+class TReadAhead {
+ public:
+  static constexpr int kMaxWaitsAfterMiss = 64;
+
+  [[nodiscard]] bool ReadFirst() const noexcept { return armed_ && waitsLeft_ == 0; }
+  // A read made without waiting found nothing.
+  void Missed() noexcept;
+  // A datagram was read, after a wait or (`readFirst`) without one.
+  void Consumed(bool readFirst) noexcept;
+
+ private:
+  bool armed_ = false;  // a datagram was read since the last miss
+  int waitsLeft_ = 0;
+  int penalty_ = 0;
+};
+
 class TMulticastClient;
 
 // Waits for, reads and hands over the datagrams of one binding.

@@ -165,6 +165,50 @@ TEST_F(ReceiverTest, ListenerWaitsForTheHandlerBeforeReadingOn) {
   ASSERT_TRUE(PumpUntil([&] { return calls == 2; }));
 }
 
+TEST_F(ReceiverTest, DatagramsAlreadyWaitingAreReadWithoutAWaitEach) {
+  TLVUDPReceiver receiver(platform);
+  std::vector<std::u16string> received;
+  receiver.SetOnReceiveXML(
+      [&](TLVUDPReceiver&, std::u16string xml) { received.push_back(std::move(xml)); });
+  receiver.SetActive(true);
+  // The first datagram's hand-off waits, unserved, until the rest of the
+  // burst is queued behind it.
+  platform.Queue(Remote("0"));
+  for (int i = 0; i < 5000 && platform.Pending() != 0; ++i) std::this_thread::sleep_for(1ms);
+  ASSERT_EQ(platform.Pending(), 0U);
+  for (int i = 1; i < 10; ++i) platform.Queue(Remote(std::to_string(i)));
+  ASSERT_TRUE(PumpUntil([&] { return received.size() == 10; }));
+  for (int i = 0; i < 10; ++i)
+    EXPECT_EQ(received[i], std::u16string(1, static_cast<char16_t>(u'0' + i)));
+  // One wait for the first datagram, and at most one after the burst.
+  EXPECT_LE(platform.Waits(), 2);
+}
+
+TEST(ReadAheadTest, AMissDoublesTheWaitsBeforeTheNextTryUpToTheCap) {
+  TReadAhead ahead;
+  EXPECT_FALSE(ahead.ReadFirst()) << "the first datagram is waited for";
+  ahead.Consumed(false);
+  std::vector<int> waitsBeforeTry;
+  for (int miss = 0; miss < 9; ++miss) {
+    ASSERT_TRUE(ahead.ReadFirst());
+    ahead.Missed();
+    int waits = 0;
+    while (!ahead.ReadFirst()) {
+      ahead.Consumed(false);
+      ++waits;
+      ASSERT_LE(waits, TReadAhead::kMaxWaitsAfterMiss);
+    }
+    waitsBeforeTry.push_back(waits);
+  }
+  EXPECT_EQ(waitsBeforeTry, (std::vector<int>{1, 2, 4, 8, 16, 32, 64, 64, 64}));
+  // A read that finds a datagram ends the penalty: the next miss costs one wait.
+  ahead.Consumed(true);
+  ASSERT_TRUE(ahead.ReadFirst());
+  ahead.Missed();
+  ahead.Consumed(false);
+  EXPECT_TRUE(ahead.ReadFirst());
+}
+
 TEST_F(ReceiverTest, HandlerExceptionDoesNotStopReception) {
   TLVUDPReceiver receiver(platform);
   std::vector<std::u16string> received;

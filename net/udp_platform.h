@@ -51,13 +51,15 @@ class IUdpSocket {
   enum class ReadStatus {
     Datagram,  // `size` bytes are in the buffer (0 for an empty datagram)
     Dropped,   // a datagram was consumed but is not to be delivered (too long, ...)
+    Empty,     // no datagram was waiting: nothing was consumed
     Failed,    // the socket no longer works (closed, or a lasting error)
   };
   struct ReadResult {
     ReadStatus status = ReadStatus::Failed;
     std::size_t size = 0;
   };
-  // Reads one datagram that is meant for this socket into `buffer`.
+  // Reads one datagram that is meant for this socket into `buffer`. Never
+  // waits: with nothing there it returns Empty.
   virtual ReadResult Read(std::span<std::uint8_t> buffer) = 0;
 
   // Closes the socket. Safe to call while another thread waits or reads on

@@ -67,6 +67,11 @@ class FakeUdpPlatform final : public IUdpPlatform {
     const std::lock_guard guard(lock_);
     return openSockets_;
   }
+  // Waits for a datagram begun so far, on any socket.
+  [[nodiscard]] int Waits() const {
+    const std::lock_guard guard(lock_);
+    return waits_;
+  }
   // Sockets created so far.
   [[nodiscard]] int Created() const {
     const std::lock_guard guard(lock_);
@@ -103,6 +108,7 @@ class FakeUdpPlatform final : public IUdpPlatform {
   std::deque<Bytes> datagrams_;
   int openSockets_ = 0;
   int created_ = 0;
+  int waits_ = 0;
   int heldReads_ = 0;  // reads sitting in their hold
 };
 
@@ -138,6 +144,7 @@ class FakeUdpSocket final : public IUdpSocket {
   }
   WaitResult WaitForDatagram(std::chrono::milliseconds timeout) override {
     std::unique_lock guard(p_.lock_);
+    ++p_.waits_;
     p_.changed_.wait_for(guard, timeout, [&] { return closed_ || !p_.datagrams_.empty(); });
     if (closed_) return WaitResult::Closed;
     return p_.datagrams_.empty() ? WaitResult::Timeout : WaitResult::Ready;
@@ -153,7 +160,7 @@ class FakeUdpSocket final : public IUdpSocket {
     } else if (closed_) {
       return {ReadStatus::Failed, 0};
     }
-    if (p_.datagrams_.empty()) return {ReadStatus::Dropped, 0};
+    if (p_.datagrams_.empty()) return {ReadStatus::Empty, 0};
     const Bytes datagram = std::move(p_.datagrams_.front());
     p_.datagrams_.pop_front();
     if (datagram.size() > buffer.size()) return {ReadStatus::Dropped, 0};

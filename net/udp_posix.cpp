@@ -285,7 +285,8 @@ class PosixUdpSocket final : public IUdpSocket {
       if (closed_ || error == EBADF || error == ENOTSOCK || error == EINVAL) {
         return {ReadStatus::Failed, 0};
       }
-      return {ReadStatus::Dropped, 0};  // nothing there after all, or a passing error
+      if (error == EAGAIN || error == EWOULDBLOCK) return {ReadStatus::Empty, 0};
+      return {ReadStatus::Dropped, 0};  // a passing error
     }
     if ((msg.msg_flags & MSG_TRUNC) != 0) return {ReadStatus::Dropped, 0};
     if (filter_ && !MeantForUs(msg)) return {ReadStatus::Dropped, 0};

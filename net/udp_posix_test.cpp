@@ -67,6 +67,15 @@ class PosixSocketTest : public testing::Test {
   std::array<std::uint8_t, kReceiveBufferSize> buffer{};
 };
 
+TEST_F(PosixSocketTest, ReadWithNothingWaitingReturnsEmptyAtOnce) {
+  EXPECT_EQ(socket->Read(buffer).status, IUdpSocket::ReadStatus::Empty);
+  SendTo("127.0.0.1", port, 3);
+  const auto read = Next(*socket, buffer);
+  EXPECT_EQ(read.status, IUdpSocket::ReadStatus::Datagram);
+  EXPECT_EQ(read.size, 3U);
+  EXPECT_EQ(socket->Read(buffer).status, IUdpSocket::ReadStatus::Empty);
+}
+
 TEST_F(PosixSocketTest, ReadsWholeDatagramsUpToTheBufferAndDropsLongerOnes) {
   SendTo("127.0.0.1", port, 8192);
   SendTo("127.0.0.1", port, 8193);

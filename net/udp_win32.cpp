@@ -112,7 +112,13 @@ bool InSet(const fd_set& set, SOCKET s) noexcept {
 
 class Win32UdpSocket final : public IUdpSocket {
  public:
-  Win32UdpSocket() : socket_(NewUdpSocket()), wake_(NewWakeSocket()) {}
+  Win32UdpSocket() : socket_(NewUdpSocket()), wake_(NewWakeSocket()) {
+    // Reads never wait (Read returns Empty); waiting is WaitForDatagram's.
+    u_long nonBlocking = 1;
+    if (::ioctlsocket(socket_.Get(), FIONBIO, &nonBlocking) == SOCKET_ERROR) {
+      RaiseLastSocketError();
+    }
+  }
   ~Win32UdpSocket() override { Close(); }  // then the handles go
   Win32UdpSocket(const Win32UdpSocket&) = delete;
   Win32UdpSocket& operator=(const Win32UdpSocket&) = delete;
@@ -197,10 +203,11 @@ class Win32UdpSocket final : public IUdpSocket {
     const int error = ::WSAGetLastError();
     if (closed_) return {ReadStatus::Failed, 0};
     switch (error) {
+      case WSAEWOULDBLOCK:
+        return {ReadStatus::Empty, 0};
       case WSAEMSGSIZE:  // longer than the buffer: the system dropped the rest
       case WSAECONNRESET:
       case WSAENETRESET:
-      case WSAEWOULDBLOCK:
       case WSAEINTR:
       case WSAEINPROGRESS:
       case WSAETIMEDOUT:

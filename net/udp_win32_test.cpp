@@ -109,6 +109,15 @@ class Win32SocketTest : public testing::TestWithParam<const char*> {
   std::array<std::uint8_t, kReceiveBufferSize> buffer{};
 };
 
+TEST_P(Win32SocketTest, ReadWithNothingWaitingReturnsEmptyAtOnce) {
+  EXPECT_EQ(socket->Read(buffer).status, IUdpSocket::ReadStatus::Empty);
+  SendToLoopback(port, 5);
+  const auto read = Next(*socket, buffer);
+  EXPECT_EQ(read.status, IUdpSocket::ReadStatus::Datagram);
+  EXPECT_EQ(read.size, 5U);
+  EXPECT_EQ(socket->Read(buffer).status, IUdpSocket::ReadStatus::Empty);
+}
+
 TEST_P(Win32SocketTest, ReceivesADatagramSentToItsAddressAndPort) {
   SendToLoopback(port, 5);
   const auto read = Next(*socket, buffer);
