@@ -13,6 +13,12 @@ The load is bench/relay_load.cpp (relay-load), a sender and a reader in
 C++ that this script runs once per mode and size, handing it the sending
 socket and the endpoint; it opens none of its own.
 
+The load runs on the first CPU and the relay on the last (taskset; --pin),
+so that neither takes the other's CPU and the relay's threads stay on one;
+the veth pair's MTU is 65535 (--mtu), so that no command is fragmented: at
+1500 the kernel's fragmenting and reassembling of 8000-byte datagrams, done
+on the load's CPU, set the pace for every relay alike.
+
 The relays take turns, in rounds (5 by default), the order reversed every
 other round. Each turn:
   ready       start of the process until the first relayed datagram (a
@@ -79,6 +85,15 @@ WINDOW = 64
 PACE_PER_SECOND = 1000
 # A command that has not arrived after this long is lost.
 LOST_AFTER = 0.25
+# The veth pair's MTU: large enough that no command is cut into fragments.
+# Fragmenting and reassembling an 8000-byte datagram is the kernel's work on
+# the sending side (six pieces at 1500), all of it on the load's CPU, which
+# then set the pace at 8000 B for every relay alike.
+BENCH_MTU = 65535
+# taskset prefixes that keep the load and the relays on CPUs of their own
+# (from --pin).
+LOAD_PREFIX = []
+RELAY_PREFIX = []
 RELAY_NAMES = ("ostrivane", "socat", "minimal")
 TITLES = {"ostrivane": "Ostrivane", "socat": "socat", "minimal": "minimal relay",
           "ostrivane.exe": "Ostrivane.exe (Wine)", "minimal.exe": "minimal relay .exe (Wine)"}
@@ -223,7 +238,7 @@ def run_load(load, remote, endpoint, mode, size, first, count, budget):
                 "paced": "paced:%d" % PACE_PER_SECOND}[mode]
     sender, reader = remote.sock.fileno(), endpoint.sock.fileno()
     done = subprocess.run(
-        [load, str(sender), str(reader), mode_arg, str(size), str(count), str(first),
+        LOAD_PREFIX + [load, str(sender), str(reader), mode_arg, str(size), str(count), str(first),
          str(max(1, int(round(budget))))],
         pass_fds=(sender, reader), stdin=subprocess.DEVNULL, capture_output=True, text=True,
         env=dict(os.environ, OSTRIVANE_RELAY_BENCH_NS="1"), timeout=budget + count / PACE_PER_SECOND + 60)
@@ -244,7 +259,7 @@ class Relay:
         self.any_exit = any_exit
 
     def start(self):
-        return harness.Program(self.argv, self.env)
+        return harness.Program(RELAY_PREFIX + self.argv, self.env)
 
 
 def wait_ready(program, remote, endpoint, started, timeout=10.0):
@@ -408,6 +423,12 @@ def machine():
     return "%s, %d CPUs, Linux %s" % (model, os.cpu_count(), platform.release())
 
 
+def setting(args):
+    pin = ("the load on CPU %s, the relay on CPU %s" % tuple(args.pin.split(":", 1))
+           if args.pin and args.pin != "none" else "no pinning")
+    return "%s; MTU %d" % (pin, args.mtu)
+
+
 def load():
     with open("/proc/loadavg") as f:
         return " ".join(f.read().split()[:3])
@@ -449,7 +470,7 @@ def parse_args():
                         help="which relays, in turn order (default: %(default)s)")
     parser.add_argument("--modes", default=",".join(MODES))
     parser.add_argument("--sizes", default=",".join(map(str, SIZES)))
-    parser.add_argument("--closed", type=int, default=4000, help="commands in closed loop")
+    parser.add_argument("--closed", type=int, default=20000, help="commands in closed loop")
     parser.add_argument("--window", type=int, default=20000, help="commands in the window mode")
     parser.add_argument("--paced", type=int, default=2000, help="commands at 1000/s")
     parser.add_argument("--budget", type=float, default=10.0,
@@ -460,6 +481,13 @@ def parse_args():
     parser.add_argument("--windows", action="store_true",
                         help="the Windows build (--build build/windows) under Wine: "
                              "Ostrivane.exe and the minimal relay")
+    parser.add_argument("--mtu", type=int, default=BENCH_MTU,
+                        help="the veth pair's MTU (default: %(default)s, so that no command "
+                             "is fragmented; 1500 for a LAN's)")
+    parser.add_argument("--pin", metavar="LOAD:RELAY|none",
+                        help="CPUs for the load and for the relay, as taskset takes them "
+                             "(default on Linux with two CPUs or more: the first CPU for the "
+                             "load, the last for the relay; none: no pinning)")
     parser.add_argument("--markdown", action="store_true", help="the table in Markdown")
     parser.add_argument("--json", help="write every turn's figures to this file")
     parser.add_argument("--perf", metavar="PREFIX",
@@ -480,6 +508,14 @@ def parse_args():
     args.relays = [r for r in args.relays.split(",") if r]
     args.modes = [m for m in args.modes.split(",") if m]
     args.sizes = [int(s) for s in args.sizes.split(",") if s]
+    if args.pin is None and not args.windows and (os.cpu_count() or 1) >= 2:
+        args.pin = "0:%d" % ((os.cpu_count() or 1) - 1)
+    if args.pin and args.pin != "none":
+        if ":" not in args.pin:
+            parser.error("--pin takes LOAD:RELAY, e.g. 0:1, or none")
+        load_cpus, relay_cpus = args.pin.split(":", 1)
+        LOAD_PREFIX[:] = ["taskset", "-c", load_cpus]
+        RELAY_PREFIX[:] = ["taskset", "-c", relay_cpus]
     args.count = {"closed": args.closed, "window": args.window, "paced": args.paced}
     args.variant = [tuple(v.split("=", 1)) for v in args.variant]
     for name, _ in args.variant:
@@ -608,15 +644,23 @@ def report(args, turns, names, base="socat", floor="minimal"):
         print(spread_table(args, turns, names, valid, args.markdown, base))
     if args.json:
         with open(args.json, "w") as f:
-            json.dump({"machine": machine(), "turns": turns, "summary": summary,
+            json.dump({"machine": machine(), "setting": setting(args), "turns": turns,
+                       "summary": summary,
                        "invalid_rounds": {str(i + 1): r for i, r in invalid.items()}},
                       f, indent=1)
+
+
+def set_mtu(mtu):
+    for name in (harness.HOST_IF, harness.PEER_IF):
+        subprocess.run(["ip", "link", "set", "dev", name, "mtu", str(mtu)], check=True)
 
 
 def main_linux(args):
     harness.enter_own_namespace("OSTRIVANE_RELAY_BENCH_NS")
     harness.make_veth_pair()
+    set_mtu(args.mtu)
     print("machine: %s" % machine())
+    print("setting: %s" % setting(args))
     print("load at the start: %s" % load())
     sys.stdout.flush()
     with tempfile.TemporaryDirectory(prefix="ostrivane-bench-") as runtime_dir:
@@ -653,7 +697,9 @@ def main_windows(args):
     harness.enter_own_namespace("OSTRIVANE_RELAY_BENCH_WIN32_NS", unshare=wine.NAMESPACE)
     wine.private_server_dir()
     harness.make_veth_pair()
+    set_mtu(args.mtu)
     print("machine: %s" % machine())
+    print("setting: %s" % setting(args))
     print("Wine: %s" % subprocess.run([wine.WINE, "--version"], capture_output=True,
                                       text=True).stdout.strip())
     print("load at the start: %s" % load())
