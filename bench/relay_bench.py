@@ -90,6 +90,13 @@ LOST_AFTER = 0.25
 # the sending side (six pieces at 1500), all of it on the load's CPU, which
 # then set the pace at 8000 B for every relay alike.
 BENCH_MTU = 65535
+# Datagrams the endpoint may hold (net.unix.max_dgram_qlen in the
+# namespace). With Linux's default of 10, the load's reader, not the relay,
+# sets the pace with a window of 64 in flight: every relay waits for room,
+# and Ostrivane's writer, whose waiting for a reader is bounded, gives up
+# messages where socat and the floor block. A mailslot takes a message at
+# once; 512 is near that.
+BENCH_UNIX_QUEUE = 512
 # taskset prefixes that keep the load and the relays on CPUs of their own
 # (from --pin).
 LOAD_PREFIX = []
@@ -426,7 +433,8 @@ def machine():
 def setting(args):
     pin = ("the load on CPU %s, the relay on CPU %s" % tuple(args.pin.split(":", 1))
            if args.pin and args.pin != "none" else "no pinning")
-    return "%s; MTU %d" % (pin, args.mtu)
+    queue = ("; endpoint queue %d" % args.unix_queue) if not args.windows else ""
+    return "%s; MTU %d%s" % (pin, args.mtu, queue)
 
 
 def load():
@@ -471,8 +479,8 @@ def parse_args():
     parser.add_argument("--modes", default=",".join(MODES))
     parser.add_argument("--sizes", default=",".join(map(str, SIZES)))
     parser.add_argument("--closed", type=int, default=20000, help="commands in closed loop")
-    parser.add_argument("--window", type=int, default=20000, help="commands in the window mode")
-    parser.add_argument("--paced", type=int, default=2000, help="commands at 1000/s")
+    parser.add_argument("--window", type=int, default=60000, help="commands in the window mode")
+    parser.add_argument("--paced", type=int, default=3000, help="commands at 1000/s")
     parser.add_argument("--budget", type=float, default=10.0,
                         help="seconds after which a closed loop or window run sends no more")
     parser.add_argument("--ready-timeout", type=float, default=10.0,
@@ -484,6 +492,9 @@ def parse_args():
     parser.add_argument("--mtu", type=int, default=BENCH_MTU,
                         help="the veth pair's MTU (default: %(default)s, so that no command "
                              "is fragmented; 1500 for a LAN's)")
+    parser.add_argument("--unix-queue", type=int, default=BENCH_UNIX_QUEUE,
+                        help="datagrams a Unix socket may queue, for the endpoint (default: "
+                             "%(default)s; Linux's own default is 10)")
     parser.add_argument("--pin", metavar="LOAD:RELAY|none",
                         help="CPUs for the load and for the relay, as taskset takes them "
                              "(default on Linux with two CPUs or more: the first CPU for the "
@@ -655,10 +666,17 @@ def set_mtu(mtu):
         subprocess.run(["ip", "link", "set", "dev", name, "mtu", str(mtu)], check=True)
 
 
+def set_unix_queue(length):
+    """The namespace's limit of datagrams queued at a Unix socket."""
+    with open("/proc/sys/net/unix/max_dgram_qlen", "w") as f:
+        f.write(str(length))
+
+
 def main_linux(args):
     harness.enter_own_namespace("OSTRIVANE_RELAY_BENCH_NS")
     harness.make_veth_pair()
     set_mtu(args.mtu)
+    set_unix_queue(args.unix_queue)
     print("machine: %s" % machine())
     print("setting: %s" % setting(args))
     print("load at the start: %s" % load())
