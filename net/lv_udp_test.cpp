@@ -178,8 +178,9 @@ TEST_F(ReceiverTest, DatagramsAlreadyWaitingAreReadWithoutAWaitEach) {
   ASSERT_EQ(platform.Pending(), 0U);
   for (int i = 1; i < 10; ++i) platform.Queue(Remote(std::to_string(i)));
   ASSERT_TRUE(PumpUntil([&] { return received.size() == 10; }));
-  for (int i = 0; i < 10; ++i)
+  for (std::size_t i = 0; i < received.size(); ++i) {
     EXPECT_EQ(received[i], std::u16string(1, static_cast<char16_t>(u'0' + i)));
+  }
   // One wait for the first datagram, and at most one after the burst.
   EXPECT_LE(platform.Waits(), 2);
 }
