@@ -17,17 +17,24 @@ The load runs on the first CPU and the relay on the last (taskset; --pin),
 so that neither takes the other's CPU and the relay's threads stay on one;
 the veth pair's MTU is 65535 (--mtu), so that no command is fragmented: at
 1500 the kernel's fragmenting and reassembling of 8000-byte datagrams, done
-on the load's CPU, set the pace for every relay alike.
+on the load's CPU, set the pace for every relay alike. The endpoint may
+queue 512 datagrams (--unix-queue; Linux's default is 10): a mailslot takes
+a message at once.
 
-The relays take turns, in rounds (5 by default), the order reversed every
-other round. Each turn:
+The run goes in rounds (5 by default). In a round each relay first has an
+idle turn:
   ready       start of the process until the first relayed datagram (a
               probe is sent every millisecond)
   idle        after a second's rest, over --idle seconds: CPU time (all
               threads, from schedstat), wake-ups (context switches) per
               second, then VmRSS and the private memory (Private_Dirty of
               smaps_rollup)
-  warm-up     --warmup commands in closed loop at each size, not counted
+then come the slices: per mode and size, each relay in turn is started for
+a slice of its own (--warmup commands in closed loop at that size, not
+counted, then the mode), the relays of a slice back to back and their order
+turning from slice to slice, so that a spell of some seconds in which the
+machine runs slow meets them alike (--order turns gives each relay all its
+modes in one turn instead). The modes:
   closed      closed loop: one command in flight, the next sent when it has
               arrived
   window      64 commands in flight, one more sent per arrival
@@ -35,7 +42,7 @@ other round. Each turn:
 each with 100-byte and 8000-byte commands (the text after the header), giving
 the commands relayed per second, the p50 and p99 latency from send to
 arrival, the datagrams lost, and the relay's CPU time and context switches
-per command; then the memory again, after the load.
+per command; after the round's last slice, the memory again.
 
 A round is valid when the floor, the minimal relay, comes out at least as
 fast as socat in it in every mode (throughput in closed loop and window, p50
@@ -469,6 +476,10 @@ def parse_args():
                         help="another build of the relay, measured as the relay NAME "
                              "(name it in --relays too)")
     parser.add_argument("--rounds", type=int, default=5)
+    parser.add_argument("--order", choices=("slices", "turns"), default="slices",
+                        help="slices (default): per mode and size, the relays one after "
+                             "the other, each started for its slice; turns: each relay's "
+                             "whole turn at once (with --perf, always turns)")
     parser.add_argument("--warmup", type=int, default=500,
                         help="commands in closed loop at each size before each turn's load, "
                              "not counted (default: %(default)s)")
@@ -527,6 +538,8 @@ def parse_args():
         load_cpus, relay_cpus = args.pin.split(":", 1)
         LOAD_PREFIX[:] = ["taskset", "-c", load_cpus]
         RELAY_PREFIX[:] = ["taskset", "-c", relay_cpus]
+    if args.perf:
+        args.order = "turns"
     args.count = {"closed": args.closed, "window": args.window, "paced": args.paced}
     args.variant = [tuple(v.split("=", 1)) for v in args.variant]
     for name, _ in args.variant:
@@ -541,9 +554,110 @@ def parse_args():
     return args
 
 
+def stop_relay(relay, program):
+    code = program.stop(10)
+    # socat ends with 143 on SIGTERM.
+    if not relay.any_exit and code not in (0, -signal.SIGTERM, 128 + signal.SIGTERM):
+        raise RuntimeError("%s ended with %s: %s" % (relay.name, code, program.error_output()))
+
+
+def load_slice(relay, remote, endpoint, args, numbers, mode, size, result, last):
+    """One run of `mode` at `size` with `relay` started for it alone: start,
+    the first datagram through, a warm-up at that size, the run; into
+    `result`. After the round's `last` slice the memory is read too."""
+    started = time.perf_counter()
+    program = relay.start()
+    try:
+        wait_ready(program, remote, endpoint, started, args.ready_timeout)
+        if args.warmup:
+            run_load(args.load, remote, endpoint, "closed", size, numbers.take(args.warmup),
+                     args.warmup, args.budget)
+            endpoint.drain(0.05)
+        count = args.count[mode]
+        cpu0, sw0 = cpu_and_switches(program.pid)
+        drops0 = udp_receive_buffer_drops()
+        received, lost, elapsed, p50, p99 = run_load(
+            args.load, remote, endpoint, mode, size, numbers.take(count), count, args.budget)
+        cpu1, sw1 = cpu_and_switches(program.pid)
+        key = "%s_%d" % (mode, size)
+        result[key + "_per_s"] = received / (elapsed / 1e9)
+        result[key + "_p50_us"] = p50 / 1000 if received else float("nan")
+        result[key + "_p99_us"] = p99 / 1000 if received else float("nan")
+        result[key + "_lost"] = lost
+        result[key + "_buffer_drops"] = udp_receive_buffer_drops() - drops0
+        result[key + "_cpu_us"] = (cpu1 - cpu0) / 1000 / max(1, received)
+        result[key + "_switches"] = (sw1 - sw0) / max(1, received)
+        endpoint.drain(0.05)
+        if last:
+            time.sleep(0.5)
+            for name, value in memory_kib(program.pid).items():
+                result["after_%s_kib" % name] = value
+        stop_relay(relay, program)
+    finally:
+        if program.alive():
+            program.stop(5)
+        program.close()
+
+
+def idle_turn(relay, remote, endpoint, args, result):
+    """Start to ready, then the idle figures, with the relay started for them."""
+    started = time.perf_counter()
+    program = relay.start()
+    try:
+        result["ready_ms"] = wait_ready(program, remote, endpoint, started,
+                                        args.ready_timeout) * 1000
+        time.sleep(1.0)
+        cpu0, sw0 = cpu_and_switches(program.pid)
+        t0 = time.perf_counter()
+        time.sleep(args.idle)
+        cpu1, sw1 = cpu_and_switches(program.pid)
+        seconds = time.perf_counter() - t0
+        result["idle_cpu_us_per_s"] = (cpu1 - cpu0) / 1000 / seconds
+        result["idle_wakeups_per_s"] = (sw1 - sw0) / seconds
+        result["threads"] = thread_count(program.pid)
+        for key, value in memory_kib(program.pid).items():
+            result["idle_%s_kib" % key] = value
+        stop_relay(relay, program)
+    finally:
+        if program.alive():
+            program.stop(5)
+        program.close()
+
+
+def run_rounds_by_slice(args, relays, remote, endpoint):
+    """Round after round: each relay's idle turn, then per mode and size one
+    slice per relay, back to back, in an order that turns from slice to
+    slice, so that a spell in which the machine runs slow for some seconds
+    meets the relays of a slice alike; the figures by relay name."""
+    turns = {relay.name: [] for relay in relays}
+    slices = [(mode, size) for mode in args.modes for size in args.sizes]
+    for round_number in range(args.rounds):
+        results = {relay.name: {} for relay in relays}
+        numbers = Numbering()
+        order = relays if round_number % 2 == 0 else list(reversed(relays))
+        for relay in order:
+            idle_turn(relay, remote, endpoint, args, results[relay.name])
+        for i, (mode, size) in enumerate(slices):
+            shift = (round_number + i) % len(relays)
+            for relay in relays[shift:] + relays[:shift]:
+                load_slice(relay, remote, endpoint, args, numbers, mode, size,
+                           results[relay.name], last=(i == len(slices) - 1))
+        for relay in relays:
+            r = results[relay.name]
+            turns[relay.name].append(r)
+            brief = ", ".join("%s %.0f" % (k, r[k]) for k in r
+                              if k.endswith("_per_s") and k.startswith(("closed", "window")))
+            print("round %d %-9s ready %.1f ms, %s (load %s)"
+                  % (round_number + 1, relay.name, r["ready_ms"], brief, load()))
+        sys.stdout.flush()
+    return turns
+
+
 def run_rounds(args, relays, remote, endpoint):
     """Every relay's turns, round after round, the order reversed every
     other round; the figures by relay name."""
+    if args.order == "slices":
+        return run_rounds_by_slice(args, relays, remote, endpoint)
     turns = {relay.name: [] for relay in relays}
     for round_number in range(args.rounds):
         order = relays if round_number % 2 == 0 else list(reversed(relays))
