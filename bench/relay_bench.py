@@ -292,6 +292,48 @@ def wait_ready(program, remote, endpoint, started, timeout=10.0):
     raise RuntimeError("%s relayed nothing within %.0f s" % (program.command[0], timeout))
 
 
+def stop_relay(relay, program):
+    code = program.stop(10)
+    # socat ends with 143 on SIGTERM.
+    if not relay.any_exit and code not in (0, -signal.SIGTERM, 128 + signal.SIGTERM):
+        raise RuntimeError("%s ended with %s: %s" % (relay.name, code, program.error_output()))
+
+
+def measure_idle(program, args, result):
+    """After a second's rest, the idle CPU and wake-ups over --idle seconds,
+    the threads and the memory; into `result`."""
+    time.sleep(1.0)
+    cpu0, sw0 = cpu_and_switches(program.pid)
+    t0 = time.perf_counter()
+    time.sleep(args.idle)
+    cpu1, sw1 = cpu_and_switches(program.pid)
+    seconds = time.perf_counter() - t0
+    result["idle_cpu_us_per_s"] = (cpu1 - cpu0) / 1000 / seconds
+    result["idle_wakeups_per_s"] = (sw1 - sw0) / seconds
+    result["threads"] = thread_count(program.pid)
+    for key, value in memory_kib(program.pid).items():
+        result["idle_%s_kib" % key] = value
+
+
+def measure_mode(program, remote, endpoint, args, numbers, mode, size, result):
+    """One run of `mode` at `size` against the running relay; into `result`."""
+    count = args.count[mode]
+    cpu0, sw0 = cpu_and_switches(program.pid)
+    drops0 = udp_receive_buffer_drops()
+    received, lost, elapsed, p50, p99 = run_load(
+        args.load, remote, endpoint, mode, size, numbers.take(count), count, args.budget)
+    cpu1, sw1 = cpu_and_switches(program.pid)
+    key = "%s_%d" % (mode, size)
+    result[key + "_per_s"] = received / (elapsed / 1e9)
+    result[key + "_p50_us"] = p50 / 1000 if received else float("nan")
+    result[key + "_p99_us"] = p99 / 1000 if received else float("nan")
+    result[key + "_lost"] = lost
+    result[key + "_buffer_drops"] = udp_receive_buffer_drops() - drops0
+    result[key + "_cpu_us"] = (cpu1 - cpu0) / 1000 / max(1, received)
+    result[key + "_switches"] = (sw1 - sw0) / max(1, received)
+    endpoint.drain(0.05)
+
+
 def one_turn(relay, remote, endpoint, args, perf_file=None):
     result = {}
     started = time.perf_counter()
@@ -300,17 +342,7 @@ def one_turn(relay, remote, endpoint, args, perf_file=None):
     try:
         result["ready_ms"] = wait_ready(program, remote, endpoint, started,
                                         args.ready_timeout) * 1000
-        time.sleep(1.0)
-        cpu0, sw0 = cpu_and_switches(program.pid)
-        t0 = time.perf_counter()
-        time.sleep(args.idle)
-        cpu1, sw1 = cpu_and_switches(program.pid)
-        seconds = time.perf_counter() - t0
-        result["idle_cpu_us_per_s"] = (cpu1 - cpu0) / 1000 / seconds
-        result["idle_wakeups_per_s"] = (sw1 - sw0) / seconds
-        result["threads"] = thread_count(program.pid)
-        for key, value in memory_kib(program.pid).items():
-            result["idle_%s_kib" % key] = value
+        measure_idle(program, args, result)
         if perf_file:
             profiler = subprocess.Popen(
                 ["perf", "record", "-q", "-g", "-o", perf_file, "-p", str(program.pid)],
@@ -325,22 +357,7 @@ def one_turn(relay, remote, endpoint, args, perf_file=None):
                 endpoint.drain(0.05)
         for mode in args.modes:
             for size in args.sizes:
-                count = args.count[mode]
-                cpu0, sw0 = cpu_and_switches(program.pid)
-                drops0 = udp_receive_buffer_drops()
-                received, lost, elapsed, p50, p99 = run_load(
-                    args.load, remote, endpoint, mode, size, numbers.take(count), count,
-                    args.budget)
-                cpu1, sw1 = cpu_and_switches(program.pid)
-                key = "%s_%d" % (mode, size)
-                result[key + "_per_s"] = received / (elapsed / 1e9)
-                result[key + "_p50_us"] = p50 / 1000 if received else float("nan")
-                result[key + "_p99_us"] = p99 / 1000 if received else float("nan")
-                result[key + "_lost"] = lost
-                result[key + "_buffer_drops"] = udp_receive_buffer_drops() - drops0
-                result[key + "_cpu_us"] = (cpu1 - cpu0) / 1000 / max(1, received)
-                result[key + "_switches"] = (sw1 - sw0) / max(1, received)
-                endpoint.drain(0.05)
+                measure_mode(program, remote, endpoint, args, numbers, mode, size, result)
         if profiler is not None:
             profiler.send_signal(signal.SIGINT)
             profiler.wait(60)
@@ -348,11 +365,7 @@ def one_turn(relay, remote, endpoint, args, perf_file=None):
         time.sleep(0.5)
         for key, value in memory_kib(program.pid).items():
             result["after_%s_kib" % key] = value
-        code = program.stop(10)
-        # socat ends with 143 on SIGTERM.
-        if not relay.any_exit and code not in (0, -signal.SIGTERM, 128 + signal.SIGTERM):
-            raise RuntimeError("%s ended with %s: %s" % (relay.name, code,
-                                                         program.error_output()))
+        stop_relay(relay, program)
     finally:
         if profiler is not None:
             profiler.kill()
@@ -554,13 +567,6 @@ def parse_args():
     return args
 
 
-def stop_relay(relay, program):
-    code = program.stop(10)
-    # socat ends with 143 on SIGTERM.
-    if not relay.any_exit and code not in (0, -signal.SIGTERM, 128 + signal.SIGTERM):
-        raise RuntimeError("%s ended with %s: %s" % (relay.name, code, program.error_output()))
-
-
 def load_slice(relay, remote, endpoint, args, numbers, mode, size, result, last):
     """One run of `mode` at `size` with `relay` started for it alone: start,
     the first datagram through, a warm-up at that size, the run; into
@@ -573,21 +579,7 @@ def load_slice(relay, remote, endpoint, args, numbers, mode, size, result, last)
             run_load(args.load, remote, endpoint, "closed", size, numbers.take(args.warmup),
                      args.warmup, args.budget)
             endpoint.drain(0.05)
-        count = args.count[mode]
-        cpu0, sw0 = cpu_and_switches(program.pid)
-        drops0 = udp_receive_buffer_drops()
-        received, lost, elapsed, p50, p99 = run_load(
-            args.load, remote, endpoint, mode, size, numbers.take(count), count, args.budget)
-        cpu1, sw1 = cpu_and_switches(program.pid)
-        key = "%s_%d" % (mode, size)
-        result[key + "_per_s"] = received / (elapsed / 1e9)
-        result[key + "_p50_us"] = p50 / 1000 if received else float("nan")
-        result[key + "_p99_us"] = p99 / 1000 if received else float("nan")
-        result[key + "_lost"] = lost
-        result[key + "_buffer_drops"] = udp_receive_buffer_drops() - drops0
-        result[key + "_cpu_us"] = (cpu1 - cpu0) / 1000 / max(1, received)
-        result[key + "_switches"] = (sw1 - sw0) / max(1, received)
-        endpoint.drain(0.05)
+        measure_mode(program, remote, endpoint, args, numbers, mode, size, result)
         if last:
             time.sleep(0.5)
             for name, value in memory_kib(program.pid).items():
@@ -606,17 +598,7 @@ def idle_turn(relay, remote, endpoint, args, result):
     try:
         result["ready_ms"] = wait_ready(program, remote, endpoint, started,
                                         args.ready_timeout) * 1000
-        time.sleep(1.0)
-        cpu0, sw0 = cpu_and_switches(program.pid)
-        t0 = time.perf_counter()
-        time.sleep(args.idle)
-        cpu1, sw1 = cpu_and_switches(program.pid)
-        seconds = time.perf_counter() - t0
-        result["idle_cpu_us_per_s"] = (cpu1 - cpu0) / 1000 / seconds
-        result["idle_wakeups_per_s"] = (sw1 - sw0) / seconds
-        result["threads"] = thread_count(program.pid)
-        for key, value in memory_kib(program.pid).items():
-            result["idle_%s_kib" % key] = value
+        measure_idle(program, args, result)
         stop_relay(relay, program)
     finally:
         if program.alive():
