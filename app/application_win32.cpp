@@ -8,6 +8,7 @@
 #include "app/wide_text_win32.h"
 #include "relay/mailslot_platform.h"
 #include "support/main_thread.h"
+#include "support/program_file_win32.h"
 #include "support/system_error.h"
 #include "support/utf8.h"
 
@@ -28,21 +29,6 @@ void RegisterApplicationClass(HINSTANCE instance, WNDPROC proc) {
 }
 
 }  // namespace
-
-std::wstring ProgramFileName() {
-  std::wstring name(MAX_PATH, L'\0');
-  for (;;) {
-    const DWORD length = GetModuleFileNameW(nullptr, name.data(), static_cast<DWORD>(name.size()));
-    if (length == 0) return {};
-    if (length < name.size()) {
-      name.resize(length);
-      return name;
-    }
-    // Cut short: try again with room to spare (long paths reach 32767).
-    if (name.size() >= 32768) return {};
-    name.resize(name.size() * 2);
-  }
-}
 
 std::wstring ProgramApplicationTitle() {
   return WideFromUtf8(ApplicationTitle(Utf16ToUtf8(FromWide(ProgramFileName()))));

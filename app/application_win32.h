@@ -102,9 +102,6 @@ class TWin32Application final : public IApplication {
   int nextHookId_ = 1;
 };
 
-// The program file's full name (GetModuleFileNameW of the process).
-std::wstring ProgramFileName();
-
 // The application's title: ApplicationTitle of the program file's name.
 std::wstring ProgramApplicationTitle();
 

@@ -17,6 +17,7 @@
 #include "net/firewall.h"
 #include "net/firewall_rules.h"
 #include "support/main_thread.h"
+#include "support/program_file_win32.h"
 
 namespace ostrivane {
 namespace {
@@ -294,23 +295,9 @@ class ComFirewallPolicy final : public firewall::IFirewallPolicy {
   std::vector<ComRef<INetFwRule>> held_;  // by id, from the last Read
 };
 
-// This program's full path; empty when it cannot be had.
-std::wstring ProgramPath() {
-  std::wstring path(MAX_PATH, L'\0');
-  while (true) {
-    const DWORD n = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-    if (n == 0) return {};
-    if (n < path.size()) {
-      path.resize(n);
-      return path;
-    }
-    path.resize(path.size() * 2);
-  }
-}
-
 // The folder this program was started from, with a backslash at the end.
 std::wstring ProgramFolder() {
-  const std::wstring path = ProgramPath();
+  const std::wstring path = ProgramFileName();
   return path.substr(0, path.find_last_of(L'\\') + 1);
 }
 
@@ -321,7 +308,7 @@ class WindowsFirewall final : public IFirewall {
  public:
   TFirewallVerdict Verdict() noexcept override {
     try {
-      const std::wstring path = ProgramPath();
+      const std::wstring path = ProgramFileName();
       if (path.empty()) return TFirewallVerdict::NotKnown;
       const std::unique_ptr<firewall::IFirewallPolicy> policy = firewall::DefaultFirewallPolicy();
       return firewall::AssessPolicy(*policy, std::u16string(path.begin(), path.end())).verdict;

@@ -9,26 +9,13 @@
 #include <string>
 #include <vector>
 
+#include "support/program_file_win32.h"
 #include "support/utf8.h"
 #include "tools/lvx_firewall_platform.h"
 #include "tools/lvx_firewall_run.h"
 
 namespace ostrivane::platform {
 namespace {
-
-// This tool's own full path; empty when it cannot be had.
-std::wstring OwnPath() {
-  std::wstring path(MAX_PATH, L'\0');
-  while (true) {
-    const DWORD n = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-    if (n == 0) return {};
-    if (n < path.size()) {
-      path.resize(n);
-      return path;
-    }
-    path.resize(path.size() * 2);
-  }
-}
 
 std::wstring Wide(const std::string& text) {
   const std::optional<std::u16string> wide =
@@ -44,7 +31,7 @@ std::string ErrorText(DWORD error) {
 }  // namespace
 
 std::u16string ProgramBesideTool() {
-  std::wstring path = OwnPath();
+  std::wstring path = ProgramFileName();
   if (path.empty()) return u"Ostrivane.exe";
   path = path.substr(0, path.find_last_of(L'\\') + 1) + L"Ostrivane.exe";
   return {path.begin(), path.end()};
@@ -81,7 +68,7 @@ bool RunsAsAdministrator() {
 
 ElevatedRun RunElevated(const std::vector<std::string>& args) {
   ElevatedRun run;
-  const std::wstring self = OwnPath();
+  const std::wstring self = ProgramFileName();
   if (self.empty()) {
     run.error = "this tool's own path is not known";
     return run;
