@@ -16,6 +16,7 @@ error box is shown on an Xvfb server of the test's own.
 
 Usage: fault_test.py --ostrivane PATH [unittest options]
 """
+import contextlib
 import os
 import random
 import select
@@ -112,6 +113,28 @@ class DrainingReader:
     def stop(self):
         self._stop.set()
         self._thread.join(5)
+
+
+@contextlib.contextmanager
+def flooding(send, datagrams):
+    """Sends `datagrams` over and over from a thread of its own while the
+    block runs, however fast this machine sends; stops when it ends."""
+    stop = threading.Event()
+
+    def flood_on():
+        while not stop.is_set():
+            for d in datagrams:
+                if stop.is_set():
+                    return
+                send(d)
+
+    sender = threading.Thread(target=flood_on, daemon=True)
+    sender.start()
+    try:
+        yield
+    finally:
+        stop.set()
+        sender.join(10)
 
 
 def flood_mix(count, seed, tag):
@@ -325,25 +348,12 @@ class FloodFaultTest(FaultTest):
                 reader = DrainingReader(self.endpoint) if draining else None
                 relay = self.start_relay()
                 flood, _ = flood_mix(FLOOD_SIZE, 3, b"flood")
-                stop = threading.Event()
-
-                def flood_on():
-                    # Until the stop request has been answered, however fast
-                    # this machine sends.
-                    while not stop.is_set():
-                        for d in flood:
-                            if stop.is_set():
-                                return
-                            self.send(d)
-
-                sender = threading.Thread(target=flood_on, daemon=True)
-                sender.start()
                 try:
-                    time.sleep(0.5)
-                    self.assertStopsPromptly(relay)
+                    # Until the stop request has been answered.
+                    with flooding(self.send, flood):
+                        time.sleep(0.5)
+                        self.assertStopsPromptly(relay)
                 finally:
-                    stop.set()
-                    sender.join(10)
                     if reader is not None:
                         reader.stop()
 

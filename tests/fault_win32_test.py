@@ -45,7 +45,7 @@ import ostrivane_harness as harness
 import ostrivane_wine as wine
 from ostrivane_harness import HEADER, PEER_ADDR, PORT
 from ostrivane_wine import MAIN_FORM
-from fault_test import STOP_LIMIT, FLOOD_RSS_GROWTH_KB, flood_mix, note
+from fault_test import STOP_LIMIT, FLOOD_RSS_GROWTH_KB, flood_mix, flooding, note
 
 OSTRIVANE = SLOT_MONITOR = None
 PREFIX = PROBE = None
@@ -329,24 +329,12 @@ class FloodFaultTest(FaultTestCase):
                     for i in range(400):
                         self.send(HEADER + command(b"queued", i))
                         time.sleep(0.001)
-                stop = threading.Event()
-
-                def flood_on():
-                    # Until the stop request has been answered.
-                    while not stop.is_set():
-                        for d in flood:
-                            if stop.is_set():
-                                return
-                            self.send(d)
-
-                sender = threading.Thread(target=flood_on, daemon=True)
-                sender.start()
                 try:
-                    time.sleep(0.5)
-                    self.assertClosesPromptly(relay)
+                    # Until the stop request has been answered.
+                    with flooding(self.send, flood):
+                        time.sleep(0.5)
+                        self.assertClosesPromptly(relay)
                 finally:
-                    stop.set()
-                    sender.join(10)
                     self.stop_monitor()
 
 
