@@ -9,6 +9,7 @@
 
 #include "net/firewall.h"
 #include "net/firewall_rules.h"
+#include "support/program_file_win32.h"
 
 namespace ostrivane {
 namespace {
@@ -33,8 +34,7 @@ bool PumpUntil(Finished finished, DWORD limitMs) {
 }
 
 std::wstring Beside(const wchar_t* name) {
-  std::wstring path(MAX_PATH, L'\0');
-  path.resize(GetModuleFileNameW(nullptr, path.data(), MAX_PATH));
+  const std::wstring path = ProgramFileName();
   return path.substr(0, path.find_last_of(L'\\') + 1) + name;
 }
 
